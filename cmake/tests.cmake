@@ -1,0 +1,24 @@
+# Unit tests (GoogleTest from Debian's sources) and the test helpers.
+enable_testing()
+
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+# Plays the Java runtime in the tests: records how it was started and
+# exits with the code its working directory's script prescribes.
+add_executable(fakejava tests/fakejava/fakejava.cpp)
+if(WIN32)
+  # Like javaw: no console of its own.
+  set_target_properties(fakejava PROPERTIES WIN32_EXECUTABLE ON)
+endif()
+
+file(GLOB UNIT_TEST_SOURCES ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
+add_executable(unit_tests ${UNIT_TEST_SOURCES})
+target_link_libraries(unit_tests PRIVATE launcher_core GTest::gtest_main)
+target_compile_definitions(unit_tests PRIVATE
+  TEST_SOURCE_DIR="${CMAKE_SOURCE_DIR}/tests")
+add_dependencies(unit_tests fakejava)
+# One process for the whole binary: under Wine every start costs seconds.
+add_test(NAME unit_tests COMMAND unit_tests)

@@ -1,0 +1,60 @@
+#include "apppaths.h"
+
+std::string appDir;
+std::string exeFileName;
+std::string parentDir;
+
+static bool isSeparator(char c, PathRules rules) {
+    return c == '/' || (rules == WindowsPaths && c == '\\');
+}
+
+static const char* separatorOf(PathRules rules) {
+    return rules == WindowsPaths ? "\\" : "/";
+}
+
+void splitPath(const std::string& path, PathRules rules, std::string& drive,
+               std::string& dir, std::string& fname, std::string& ext) {
+    std::string rest = path;
+    drive.clear();
+    if (rules == WindowsPaths && rest.size() >= 2 && rest[1] == ':') {
+        drive = rest.substr(0, 2);
+        rest = rest.substr(2);
+    }
+    std::string::size_type name = 0;
+    for (std::string::size_type i = 0; i < rest.size(); ++i)
+        if (isSeparator(rest[i], rules)) name = i + 1;
+    dir = rest.substr(0, name);
+    std::string file = rest.substr(name);
+    std::string::size_type dot = file.rfind('.');
+    if (dot == std::string::npos) dot = file.size();
+    fname = file.substr(0, dot);
+    ext = file.substr(dot);
+}
+
+std::string parentDirOf(const std::string& dir, PathRules rules) {
+    std::string parent = dir;
+    if (!parent.empty() && isSeparator(parent[parent.size() - 1], rules)) {
+        // The last element is empty: only the trailing separator goes.
+        parent.erase(parent.size() - 1);
+    } else {
+        std::string drive, directory, fname, ext;
+        splitPath(parent, rules, drive, directory, fname, ext);
+        parent = drive + directory;
+        // "C:\A\x" has the parent "C:\A", and "C:x" or "x" have none.
+        if (!directory.empty() && directory.size() > 1) parent.erase(parent.size() - 1);
+        else if (directory.empty()) parent.clear();
+    }
+    return parent + separatorOf(rules);
+}
+
+void setModulePaths(const std::string& modulePath, PathRules rules) {
+    std::string drive, dir, fname, ext;
+    splitPath(modulePath, rules, drive, dir, fname, ext);
+    appDir = drive + dir;
+    exeFileName = fname + ext;
+    parentDir = parentDirOf(appDir, rules);
+}
+
+void setModuleFileName() {
+    setModulePaths(currentModulePath(), nativePathRules);
+}

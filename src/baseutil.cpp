@@ -1,0 +1,58 @@
+#include "baseutil.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+std::string Replace(std::string src, std::string str1, std::string str2) {
+    if (str1.empty()) return src;  // would match everywhere, for ever
+    std::string::size_type pos = src.find(str1);
+    while (pos != std::string::npos) {
+        src.replace(pos, str1.size(), str2);
+        pos = src.find(str1, pos + str2.size());
+    }
+    return src;
+}
+
+int isEmpty(std::string str) {
+    return str.empty() ? 1 : 0;
+}
+
+int isTrue(std::string str) {
+    if (isEmpty(str)) return 0;
+    return (str == "y" || str == "Y") ? 1 : 0;
+}
+
+char* stringToChar(std::string str) {
+    char* copy = new char[str.size() + 1];
+    std::memcpy(copy, str.c_str(), str.size() + 1);
+    return copy;
+}
+
+int createFile(char* filePath) {
+    FILE* fp = std::fopen(filePath, "w");
+    if (fp == NULL) {
+        std::puts("cannot open");
+        return 0;
+    }
+    std::fwrite("123456789", 1, 9, fp);
+    std::fclose(fp);
+    return 1;
+}
+
+void narrow(const std::wstring& src, std::string& dest) {
+    // Zeroed, with the limit one short of the size: the buffer stays
+    // terminated even when the conversion fills it or stops half way.
+    std::size_t size = src.size() * MB_CUR_MAX + 1;
+    std::vector<char> buf(size, '\0');
+    std::wcstombs(&buf[0], src.c_str(), size - 1);
+    dest.assign(&buf[0]);
+}
+
+void widen(const std::string& src, std::wstring& dest) {
+    std::size_t size = src.size() + 1;
+    std::vector<wchar_t> buf(size, L'\0');
+    std::mbstowcs(&buf[0], src.c_str(), size - 1);
+    dest.assign(&buf[0]);
+}

@@ -1,0 +1,51 @@
+// Text, message, console and file helpers used across the launcher.
+#pragma once
+
+#include <string>
+
+// Shows a UTF-8 text in a modal error box (on POSIX: on standard error).
+void MessageBox2(std::string msg);
+// Shows an ASCII text in a modal error box (on POSIX: on standard error).
+void MessageBox2(const char* message);
+
+// UTF-16 on Windows; on POSIX the platform's wide characters (UTF-32).
+// Invalid UTF-8 is substituted, never an error; the text ends at a NUL.
+std::wstring utf8ToWString(std::string utf8Str);
+
+// Paths come in the ANSI code page; messages are UTF-8. Identity on POSIX.
+std::string ansiToUtf8(const std::string& ansi);
+
+// src with every occurrence of str1 replaced by str2, left to right; the
+// inserted text is never searched again. An empty str1 returns src.
+std::string Replace(std::string src, std::string str1, std::string str2);
+
+int isTrue(std::string str);   // 1 exactly for "y" and "Y"
+int isEmpty(std::string str);  // 1 when str has no characters
+
+// A new[] copy of str with its terminator; the caller delete[]s it.
+char* stringToChar(std::string str);
+
+// Gives the process a console bound to standard input and output
+// (Windows); on POSIX the starter already chose where output goes.
+void openConsole();
+
+int fileExists(char* filePath);  // 1 when filePath is a file that can be opened for reading
+int createFile(char* filePath);  // writes "123456789"; 1 on success, else 0
+
+// Conversions in the C runtime's current locale; the result ends at the
+// first character that cannot be converted.
+void narrow(const std::wstring& src, std::string& dest);
+void widen(const std::string& src, std::wstring& dest);
+
+// Results of replaceFile.
+enum ReplaceResult { Replaced, ReplaceBusy, ReplaceFailed };
+
+// Puts the file from in place of the file to in one step: at every moment
+// either the old or the new file stands at to. ReplaceBusy means another
+// program holds one of them for now, and a later try may succeed.
+ReplaceResult replaceFile(const std::string& from, const std::string& to);
+
+// 1 when path names an existing file that is marked read-only.
+int isReadOnlyFile(const std::string& path);
+
+void sleepMilliseconds(int ms);

@@ -1,0 +1,79 @@
+#include "baseutil.h"
+
+#include <sys/stat.h>
+#include <cstdio>
+#include <iostream>
+
+// There is no message box: the text goes where the user or the starter
+// looks for errors.
+void MessageBox2(const char* message) {
+    std::cerr << message << std::endl;
+}
+
+void MessageBox2(std::string msg) {
+    std::cerr << msg << std::endl;
+}
+
+std::wstring utf8ToWString(std::string utf8Str) {
+    std::wstring out;
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(utf8Str.c_str());
+    while (*s) {
+        unsigned char c = *s;
+        int len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        unsigned long cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
+        int i = 1;
+        for (; i < len && (s[i] & 0xC0) == 0x80; ++i) cp = (cp << 6) | (s[i] & 0x3F);
+        bool overlong = (len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000);
+        if (len == 0 || i < len || overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            out += static_cast<wchar_t>(0xFFFD);  // as Windows substitutes
+            s += (len == 0 || i == 0) ? 1 : i;
+            continue;
+        }
+        out += static_cast<wchar_t>(cp);
+        s += len;
+    }
+    return out;
+}
+
+std::string ansiToUtf8(const std::string& ansi) {
+    return ansi;
+}
+
+void openConsole() {
+}
+
+int fileExists(char* filePath) {
+    // fopen succeeds on a directory here, unlike on Windows: a directory
+    // named like the file must not count.
+    FILE* fp = std::fopen(filePath, "r");
+    if (fp == NULL) return 0;
+    struct stat st;
+    int isFile = fstat(fileno(fp), &st) == 0 && !S_ISDIR(st.st_mode);
+    std::fclose(fp);
+    return isFile ? 1 : 0;
+}
+
+#include <cerrno>
+#include <time.h>
+
+ReplaceResult replaceFile(const std::string& from, const std::string& to) {
+    if (std::rename(from.c_str(), to.c_str()) == 0) return Replaced;
+    if (errno == EBUSY || errno == ETXTBSY) return ReplaceBusy;
+    return ReplaceFailed;
+}
+
+int isReadOnlyFile(const std::string& path) {
+    // By the mode bits, as the read-only attribute works on Windows: even
+    // root must not replace a jar that nobody may write.
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return 0;
+    return (st.st_mode & 0222) == 0 ? 1 : 0;
+}
+
+void sleepMilliseconds(int ms) {
+    struct timespec ts;
+    ts.tv_sec = ms / 1000;
+    ts.tv_nsec = (ms % 1000) * 1000000L;
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}

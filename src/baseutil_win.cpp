@@ -1,0 +1,68 @@
+#include "baseutil.h"
+
+#include <windows.h>
+#include <cstdio>
+#include <vector>
+
+void MessageBox2(const char* message) {
+    MessageBoxA(NULL, message, "Error", MB_OK);
+}
+
+void MessageBox2(std::string msg) {
+    std::wstring wStr = utf8ToWString(msg);
+    MessageBoxW(NULL, wStr.c_str(), L"Error", MB_OK);
+}
+
+std::wstring utf8ToWString(std::string utf8Str) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8Str.c_str(), -1, NULL, 0);
+    if (n <= 0) return std::wstring();
+    std::vector<wchar_t> buf(n);
+    int done = MultiByteToWideChar(CP_UTF8, 0, utf8Str.c_str(), -1, &buf[0], n);
+    if (done <= 0) return std::wstring();
+    return std::wstring(&buf[0], done - 1);
+}
+
+std::string ansiToUtf8(const std::string& ansi) {
+    if (ansi.empty()) return ansi;
+    int n = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, NULL, 0);
+    if (n <= 0) return ansi;
+    std::vector<wchar_t> wide(n);
+    MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &wide[0], n);
+    int m = WideCharToMultiByte(CP_UTF8, 0, &wide[0], -1, NULL, 0, NULL, NULL);
+    if (m <= 0) return ansi;
+    std::vector<char> utf8(m);
+    WideCharToMultiByte(CP_UTF8, 0, &wide[0], -1, &utf8[0], m, NULL, NULL);
+    return std::string(&utf8[0], m - 1);
+}
+
+void openConsole() {
+    AllocConsole();
+    freopen("CON", "r", stdin);
+    freopen("CON", "w", stdout);
+}
+
+int fileExists(char* filePath) {
+    FILE* fp = fopen(filePath, "r");
+    if (fp == NULL) return 0;
+    fclose(fp);
+    return 1;
+}
+
+ReplaceResult replaceFile(const std::string& from, const std::string& to) {
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return Replaced;
+    DWORD err = GetLastError();
+    if (err == ERROR_SHARING_VIOLATION || err == ERROR_ACCESS_DENIED || err == ERROR_LOCK_VIOLATION)
+        return ReplaceBusy;
+    return ReplaceFailed;
+}
+
+int isReadOnlyFile(const std::string& path) {
+    DWORD attrs = GetFileAttributesA(path.c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES) return 0;
+    return (attrs & FILE_ATTRIBUTE_READONLY) ? 1 : 0;
+}
+
+void sleepMilliseconds(int ms) {
+    Sleep(static_cast<DWORD>(ms));
+}

@@ -1,0 +1,199 @@
+#include "main.h"
+
+#include <boost/algorithm/string/replace.hpp>
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <sstream>
+
+#include "baseutil.h"
+#include "jop.h"
+#include "pathconst.h"
+#include "procutil.h"
+#include "apppaths.h"
+#include "xmlutil.h"
+
+std::string javaCommandLine;
+std::string jar2;
+int EXIT_doUpdate = 21;
+
+std::string buildCommandLine(const std::string& javaPath, const std::string& Xmn,
+                             const std::string& Xms, const std::string& Xmx,
+                             const std::string& cp, const std::string& jar,
+                             const std::string& args, const std::string& javaMainClass) {
+    std::string javaOption;
+    if (isEmpty(Xmn) == 0) javaOption += " " + jop_Xmn + Xmn;
+    if (isEmpty(Xms) == 0) javaOption += " " + jop_Xms + Xms;
+    if (isEmpty(Xmx) == 0) javaOption += " " + jop_Xmx + Xmx;
+
+    std::string commandLine = javaPath;
+    commandLine += " ";
+    commandLine += javaOption;
+    if (isEmpty(cp) == 0) commandLine += " -cp " + cp;
+    if (isEmpty(jar) == 0) commandLine += " -jar " + jar;
+    if (isEmpty(args) == 0) commandLine += " " + args;
+    if (isEmpty(javaMainClass) == 0) commandLine += " " + javaMainClass;
+    return commandLine;
+}
+
+std::string replacePlaceholders(const std::string& javaPath, const std::string& appDirValue,
+                                const std::string& parentDirValue) {
+    std::string path = boost::algorithm::replace_all_copy(javaPath, REP_APP_DIR, appDirValue);
+    return boost::algorithm::replace_all_copy(path, REP_PARENT_DIR, parentDirValue);
+}
+
+std::string quoteJavaPath(const std::string& javaPath, int isFile) {
+    bool quoted = !javaPath.empty() && javaPath[0] == '"';
+    bool hasBlank = javaPath.find(' ') != std::string::npos;
+    if (quoted || !hasBlank || !isFile) return javaPath;
+    return "\"" + javaPath + "\"";
+}
+
+std::string bootFailureMessage(const std::string& bootXmPath) {
+    // The path is in the ANSI code page; the message is read as UTF-8.
+    return "起動定義ファイル " + ansiToUtf8(bootXmPath) + " の解析に失敗しました。";
+}
+
+std::string updateFailureMessage(int exitCode2) {
+    std::ostringstream msg;
+    msg << "更新で例外が発生しました。戻り値= " << exitCode2;
+    return msg.str();
+}
+
+void readBootXml(std::string bootXmPath) {
+    boost::property_tree::ptree pt = readXmlFile(bootXmPath);
+    std::string console = getXmlValue(pt, "console");
+    std::cout << "console=" << console << std::endl;
+    if (isTrue(console)) openConsole();
+
+    std::string javaPath = getXmlValue(pt, jop_java);
+    std::string Xmn = getXmlValue(pt, jop_Xmn);
+    std::string Xms = getXmlValue(pt, jop_Xms);
+    std::string Xmx = getXmlValue(pt, jop_Xmx);
+    std::string cp = getXmlValue(pt, jop_cp);
+    std::string jar = getXmlValue(pt, jop_jar);
+    std::string args = getXmlValue(pt, jop_args);
+    std::string javaMainClass = getXmlValue(pt, jop_main);
+
+    javaPath = replacePlaceholders(javaPath, appDir, parentDir);
+    char* javaFile = stringToChar(javaPath);
+    javaPath = quoteJavaPath(javaPath, fileExists(javaFile));
+    delete[] javaFile;
+
+    std::string commandLine = buildCommandLine(javaPath, Xmn, Xms, Xmx, cp, jar, args, javaMainClass);
+    javaCommandLine = commandLine;
+    jar2 = jar;
+}
+
+void renameUpFile() {
+    std::string jarFilePath = appDir + fileSep + jar2;
+    std::cout << "jarFilePath=" << jarFilePath << std::endl;
+    std::string upFilePath = Replace(jarFilePath, ".jar", ".up");
+    std::cout << "upFilePath=" << upFilePath << std::endl;
+
+    // Without ".jar" in the path there is no distinct staged file: the test
+    // would find the jar itself, which must never be moved.
+    int upFileExists = 0;
+    if (upFilePath != jarFilePath) {
+        char* upFile = stringToChar(upFilePath);
+        upFileExists = fileExists(upFile);
+        delete[] upFile;
+    }
+    std::cout << "upFileExists=" << upFileExists << std::endl;
+    if (upFileExists == 0) return;
+    if (isReadOnlyFile(jarFilePath)) return;
+
+    // One step that never leaves the application without a jar. A virus
+    // scanner may hold a fresh download for a moment: retry for about two
+    // seconds, then leave both files for the next start.
+    int delay = 50;
+    for (int waited = 0;; waited += delay, delay *= 2) {
+        ReplaceResult result = replaceFile(upFilePath, jarFilePath);
+        if (result == Replaced) {
+            std::cout << "remove succeed." << std::endl;
+            return;
+        }
+        if (result != ReplaceBusy || waited >= 1500) return;
+        sleepMilliseconds(delay);
+    }
+}
+
+int launchJava(std::string currentDir, int doWait) {
+    std::cout << "currentDir=" << currentDir << std::endl;
+    std::cout << "javaCommandLine=" << javaCommandLine << std::endl;
+    int result = execute(&javaCommandLine[0], currentDir.c_str(), doWait);
+    std::cout << "launchJava:retCode=" << result << std::endl;
+    if (result == 1) {
+        std::ostringstream msg;
+        msg << "java launch error. code=" << result;
+        MessageBox2(msg.str());
+    }
+    return result;
+}
+
+int launchMainApp() {
+    std::string currentDir = appDir;
+    return launchJava(currentDir, 1);
+}
+
+int launchUpdater() {
+    std::string currentDir = appDir;
+    currentDir += "updater";
+    return launchJava(currentDir, 1);
+}
+
+int moduleUpdate(std::string updaterPath) {
+    std::string commandLine = updaterPath;
+    std::cout << "moduleUpdate#1:commandLine=" << commandLine << std::endl;
+    int result = execute(&commandLine[0], NULL, 1);
+    std::cout << "moduleUpdate#2:retCode=" << result << std::endl;
+    return result;
+}
+
+void runUpdateLoop() {
+    for (;;) {
+        int exitCode1 = launchMainApp();
+        if (exitCode1 != EXIT_doUpdate) return;
+        int exitCode2 = launchUpdater();
+        if (exitCode2 == 0) continue;
+        std::string msg = updateFailureMessage(exitCode2);
+        MessageBox2(msg);
+        return;
+    }
+}
+
+int launcherMain(int argc, char** argv) {
+    printf("argc=%d\n", argc);
+    printf("argv[0]=%s\n", argc > 0 ? argv[0] : "");
+    int retCode = 0;
+    setModuleFileName();
+
+    std::string debugFilePath = appDir;
+    debugFilePath += fileSep;
+    debugFilePath += "debug";
+    char* debugFile = stringToChar(debugFilePath);
+    int debugFileExists = fileExists(debugFile);
+    delete[] debugFile;
+    std::cout << "debugFileExists=" << debugFileExists << std::endl;
+    if (debugFileExists != 0) openConsole();
+
+    std::string bootXmPath = appDir;
+    bootXmPath += "config";
+    bootXmPath += fileSep;
+    bootXmPath += "boot.xml";
+    std::cout << "bootXmPath=" << bootXmPath << std::endl;
+
+    try {
+        readBootXml(bootXmPath);
+    } catch (const std::exception& ex) {
+        std::cerr << ex.what() << std::endl;
+        std::string msg = bootFailureMessage(bootXmPath);
+        MessageBox2(msg);
+        return 1;
+    }
+
+    renameUpFile();
+    runUpdateLoop();
+    releaseChildProcess();
+    return retCode;
+}

@@ -1,0 +1,42 @@
+// Launch control: the launch sequence, the staged update swap, the update
+// loop and the assembly of the Java command line.
+#pragma once
+
+#include <string>
+
+extern std::string javaCommandLine;  // the same for the main application and the updater
+extern std::string jar2;             // the "-jar" item exactly as the file gives it
+extern int EXIT_doUpdate;            // the main application asks for the updater
+
+// The command line from the looked-up values, the placeholders of javaPath
+// already replaced: javaPath, a blank, each memory option after a blank,
+// " -cp ", " -jar ", then args and the main class each after a blank.
+std::string buildCommandLine(const std::string& javaPath, const std::string& Xmn,
+                             const std::string& Xms, const std::string& Xmx,
+                             const std::string& cp, const std::string& jar,
+                             const std::string& args, const std::string& javaMainClass);
+
+// The "java" value with ${APP_DIR} and ${PARENT_DIR} replaced.
+std::string replacePlaceholders(const std::string& javaPath, const std::string& appDirValue,
+                                const std::string& parentDirValue);
+
+// An unquoted path with a blank must be quoted, or Windows tries its first
+// word as a program ("C:\Program.exe"). isFile says whether javaPath names
+// an existing file; anything else (a value with its own options) stays.
+std::string quoteJavaPath(const std::string& javaPath, int isFile);
+
+// The message for a boot definition file that cannot be used.
+std::string bootFailureMessage(const std::string& bootXmPath);
+// The message for an updater that did not end with 0.
+std::string updateFailureMessage(int exitCode2);
+
+void readBootXml(std::string bootXmPath);
+void renameUpFile();
+int launchJava(std::string currentDir, int doWait);
+int launchMainApp();
+int launchUpdater();
+int moduleUpdate(std::string updaterPath);
+void runUpdateLoop();
+
+// Everything main does, from the argument lines to the exit status.
+int launcherMain(int argc, char** argv);

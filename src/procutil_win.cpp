@@ -1,0 +1,52 @@
+#include "procutil.h"
+
+#include <cstdio>
+#include "baseutil.h"
+
+ChildHandle childProcess = NULL;
+
+void releaseChildProcess() {
+    if (childProcess != NULL) {
+        CloseHandle(childProcess);
+        childProcess = NULL;
+    }
+}
+
+int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
+    STARTUPINFOA si;
+    PROCESS_INFORMATION pi;
+    ZeroMemory(&si, sizeof(si));
+    si.cb = sizeof(si);
+    ZeroMemory(&pi, sizeof(pi));
+
+    BOOL created = CreateProcessA(NULL, lpCommandLine, NULL, NULL, FALSE, 0, NULL,
+                                  lpCurrentDir, &si, &pi);
+    if (!created) {
+        printf("execute:createProcessResult==%d\n", created);
+        return 1;
+    }
+    // One handle per child would otherwise pile up over a long run of updates.
+    releaseChildProcess();
+    childProcess = pi.hProcess;
+    if (!CloseHandle(pi.hThread)) {
+        MessageBox2("CloseHandle(hThread)");
+        return 1;
+    }
+    printf("execute:processId==%d\n", static_cast<int>(GetCurrentProcessId()));
+    if (doWait == 0) return 0;
+
+    DWORD waitResult = WaitForSingleObject(childProcess, INFINITE);
+    switch (waitResult) {
+    case WAIT_OBJECT_0: puts("result=WAIT_OBJECT_0"); break;
+    case WAIT_FAILED: puts("result=WAIT_FAILED"); return 1;
+    case WAIT_ABANDONED: puts("result=WAIT_ABANDONED"); return 1;
+    case WAIT_TIMEOUT: puts("result=WAIT_TIMEOUT"); return 1;
+    default: printf("result=%d\n", static_cast<int>(waitResult)); return 1;
+    }
+    DWORD exitCode = 0;
+    if (!GetExitCodeProcess(childProcess, &exitCode)) {
+        MessageBox2("execute:GetExitCodeProcess Error.");
+        return 1;
+    }
+    return static_cast<int>(exitCode);
+}

@@ -1,0 +1,18 @@
+// Loading the boot definition file and looking up its items.
+#pragma once
+
+#include <boost/property_tree/ptree.hpp>
+#include <istream>
+#include <string>
+
+// The whole file as a property tree; prints the path as a bare line first.
+// Throws the XML reader's errors (xml_parser_error).
+boost::property_tree::ptree readXmlFile(std::string filePath);
+
+// The same from an open stream; fileName names it in the reader's errors.
+boost::property_tree::ptree readXmlStream(std::istream& in, const std::string& fileName);
+
+// The value of the last <item> directly under <boot> whose key is key1, or
+// "". Every item needs a key; only the matching ones need a value
+// (ptree_bad_path otherwise), and a tree without <boot> throws too.
+std::string getXmlValue(const boost::property_tree::ptree& pt, std::string key1);

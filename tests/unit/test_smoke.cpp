@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include "baseutil.h"
+TEST(Smoke, Replace) { EXPECT_EQ("bbb", Replace("aaa", "a", "b")); }
