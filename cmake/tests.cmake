@@ -16,7 +16,7 @@ endif()
 
 file(GLOB UNIT_TEST_SOURCES ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
 add_executable(unit_tests ${UNIT_TEST_SOURCES})
-target_link_libraries(unit_tests PRIVATE launcher_core GTest::gtest_main)
+target_link_libraries(unit_tests PRIVATE launcher_core GTest::gtest)
 target_compile_definitions(unit_tests PRIVATE
   TEST_SOURCE_DIR="${CMAKE_SOURCE_DIR}/tests")
 add_dependencies(unit_tests fakejava)

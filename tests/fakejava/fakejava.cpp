@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     char cwd[4096] = "";
     if (getcwd(cwd, sizeof(cwd)) == NULL) cwd[0] = '\0';
     {
-        std::ofstream log("fakejava.log", std::ios::app);
+        std::ofstream log("fakejava.log", std::ios::app | std::ios::binary);
         log << "cwd=" << cwd << "\n";
         log << "argc=" << argc << "\n";
         for (int i = 1; i < argc; ++i) log << "arg[" << i << "]=" << argv[i] << "\n";

@@ -1,0 +1,258 @@
+"""Black-box harness: runs the real launcher, natively and the win64 build
+under wine64, in temporary application folders.
+
+Under Wine the launcher's message boxes are real windows on an Xvfb
+display: a watcher presses Return on every box captioned "Error", and the
+box texts are read back from Wine's message-box trace, in order with the
+lines on standard error."""
+import os
+import re
+import shutil
+import subprocess
+import threading
+import time
+from pathlib import Path
+
+import pytest
+
+ROOT = Path(__file__).resolve().parents[2]
+BUILD = ROOT / "build"
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+
+KINDS = ["native", "wine"]
+
+# The two Japanese messages, as the launcher builds them.
+BOOT_FAILURE = "起動定義ファイル {} の解析に失敗しました。"
+UPDATE_FAILURE = "更新で例外が発生しました。戻り値= {}"
+LAUNCH_ERROR = "java launch error. code=1"
+# How every message-box text begins: on POSIX they share standard error
+# with the library's error text.
+MESSAGE_STARTS = ("起動定義ファイル ", "更新で例外が発生しました。", "java launch error.",
+                  "CloseHandle(hThread)", "execute:GetExitCodeProcess Error.")
+
+
+def pytest_addoption(parser):
+    parser.addoption("--kinds", default="native,wine",
+                     help="which launcher builds to run: native, wine or both")
+
+
+def pytest_generate_tests(metafunc):
+    if "kind" in metafunc.fixturenames:
+        kinds = metafunc.config.getoption("--kinds").split(",")
+        metafunc.parametrize("kind", [k for k in KINDS if k in kinds])
+
+
+@pytest.fixture(scope="session")
+def display():
+    """An Xvfb display of our own, so message boxes have somewhere to appear."""
+    read, write = os.pipe()
+    proc = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write)
+    number = b""
+    while not number.endswith(b"\n"):
+        chunk = os.read(read, 16)
+        if not chunk:
+            break
+        number += chunk
+    os.close(read)
+    yield ":" + number.decode().strip()
+    proc.terminate()
+    proc.wait()
+
+
+@pytest.fixture(scope="session")
+def wine_env(display):
+    env = dict(os.environ)
+    env.update({
+        "WINEPREFIX": str(BUILD / "wineprefix"),
+        "WINEDEBUG": "trace+msgbox",
+        "WINEDLLOVERRIDES": "mscoree,mshtml=",  # no Mono/Gecko installer dialogs
+        "DISPLAY": display,
+    })
+    # A persistent server: every Wine start then costs a fraction of a second.
+    subprocess.run([WINESERVER, "-p"], env=env, check=True)
+    subprocess.run([WINE, "cmd", "/c", "exit"], env=env, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=120)
+    yield env
+    subprocess.run([WINESERVER, "-k"], env=env)
+
+
+def winpath(path):
+    return "Z:" + str(path).replace("/", "\\")
+
+
+class App:
+    """A temporary application folder with the launcher of one kind."""
+
+    def __init__(self, root, kind):
+        self.root = Path(root)
+        self.kind = kind
+        self.root.mkdir(parents=True, exist_ok=True)
+        exe = "launcher.exe" if kind == "wine" else "launcher"
+        java = "fakejava.exe" if kind == "wine" else "fakejava"
+        build = BUILD / ("win64" if kind == "wine" else "linux")
+        shutil.copy2(build / exe, self.root / exe)
+        shutil.copy2(build / java, self.root / java)
+        self.exe = self.root / exe
+        self.sep = "\\" if kind == "wine" else "/"
+
+    # Paths as the launcher sees and prints them.
+    def path(self, *parts):
+        p = self.root.joinpath(*parts) if parts else self.root
+        return winpath(p) if self.kind == "wine" else str(p)
+
+    @property
+    def app_dir(self):
+        return self.path() + self.sep
+
+    @property
+    def java(self):
+        """The "java" value that runs the stand-in from this folder."""
+        return "${APP_DIR}" + ("fakejava.exe" if self.kind == "wine" else "fakejava")
+
+    def java_path(self):
+        return self.app_dir + ("fakejava.exe" if self.kind == "wine" else "fakejava")
+
+    def write_boot(self, content):
+        (self.root / "config").mkdir(exist_ok=True)
+        data = content.encode() if isinstance(content, str) else content
+        (self.root / "config" / "boot.xml").write_bytes(data)
+
+    def boot_items(self, items, console=None):
+        """A boot definition from (key, value) pairs."""
+        lines = ['<?xml version="1.0" encoding="UTF-8"?>', "<boot>"]
+        if console is not None:
+            lines.append(f'  <item key="console" value="{console}"/>')
+        for key, value in items:
+            lines.append(f'  <item key="{key}" value="{value}"/>')
+        lines.append("</boot>")
+        self.write_boot("\n".join(lines) + "\n")
+
+    def script(self, *codes, where=""):
+        """The exit codes the stand-in plays, run after run, in one folder."""
+        folder = self.root / where
+        folder.mkdir(parents=True, exist_ok=True)
+        (folder / "fakejava.script").write_text(" ".join(str(c) for c in codes) + "\n")
+
+    def runs(self, where=""):
+        """What the stand-in recorded in one folder: one dict per run."""
+        log = self.root / where / "fakejava.log"
+        if not log.exists():
+            return []
+        runs = []
+        for line in log.read_text(errors="replace").splitlines():
+            key, _, value = line.partition("=")
+            if key == "cwd":
+                runs.append({"cwd": value, "args": []})
+            elif key.startswith("arg["):
+                runs[-1]["args"].append(value)
+        return runs
+
+
+@pytest.fixture
+def app(tmp_path, kind):
+    return App(tmp_path / "app", kind)
+
+
+NOISE = re.compile(r"^[0-9a-f]{4}:(fixme|err|warn|trace):|^XGetInputFocus|^wine: ")
+TRACE = re.compile(r'^[0-9a-f]{4}:trace:msgbox:MSGBOX_OnInit L"(.*)"$')
+
+
+def decode_wine_string(text):
+    """Undo the escapes of Wine's debug strings: \\XXXX, \\\\, \\", \\n and the like."""
+    out, i = [], 0
+    simple = {"n": "\n", "r": "\r", "t": "\t", '"': '"', "\\": "\\"}
+    while i < len(text):
+        c = text[i]
+        if c == "\\" and i + 1 < len(text):
+            nxt = text[i + 1]
+            if nxt in simple:
+                out.append(simple[nxt])
+                i += 2
+                continue
+            if re.match(r"[0-9a-fA-F]{4}", text[i + 1:i + 5]):
+                out.append(chr(int(text[i + 1:i + 5], 16)))
+                i += 5
+                continue
+        out.append(c)
+        i += 1
+    return "".join(out)
+
+
+class Result:
+    def __init__(self, returncode, stdout, stderr, kind, pid, elapsed):
+        self.returncode = returncode
+        self.kind = kind
+        self.elapsed = elapsed
+        self.lines = stdout.decode("utf-8", "replace").splitlines()
+        self.messages = []  # message-box texts (POSIX: they are on standard error)
+        self.report = []  # standard error in order, with each box's text in its place
+        for line in stderr.decode("utf-8", "replace").splitlines():
+            m = TRACE.match(line)
+            if m:
+                text = decode_wine_string(m.group(1))
+                self.messages.append(text)
+                self.report.append(text)
+            elif kind == "wine" and NOISE.match(line):
+                continue
+            else:
+                self.report.append(line)
+        if kind == "native":
+            self.messages = [l for l in self.report if l.startswith(MESSAGE_STARTS)]
+        self.pid = pid
+
+    def normalised(self):
+        """Standard output with the launcher's own process id replaced by PID."""
+        pids = set()
+        out = []
+        for line in self.lines:
+            m = re.match(r"^execute:processId==(\d+)$", line)
+            if m:
+                pids.add(int(m.group(1)))
+                line = "execute:processId==PID"
+            out.append(line)
+        assert len(pids) <= 1, f"several process ids: {pids}"
+        if pids and self.kind == "native":
+            assert pids == {self.pid}, "the id line must name the launcher itself"
+        return out
+
+
+def _dismiss_boxes(env, stop):
+    while not stop.is_set():
+        found = subprocess.run(["xdotool", "search", "--name", "^Error$"], env=env,
+                               capture_output=True, text=True).stdout.split()
+        for window in found:
+            subprocess.run(["xdotool", "key", "--window", window, "Return"], env=env,
+                           capture_output=True)
+        stop.wait(0.2)
+
+
+def run(app, request=None, args=(), timeout=120, cwd=None, argv0=None):
+    """Runs the app's launcher; returns a Result."""
+    start = time.monotonic()
+    if app.kind == "native":
+        cmd = [str(app.exe), *args]
+        proc = subprocess.Popen(cmd, cwd=cwd or "/", stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        out, err = proc.communicate(timeout=timeout)
+        return Result(proc.returncode, out, err, "native", proc.pid, time.monotonic() - start)
+    env = request.getfixturevalue("wine_env")
+    stop = threading.Event()
+    watcher = threading.Thread(target=_dismiss_boxes, args=(env, stop), daemon=True)
+    watcher.start()
+    try:
+        proc = subprocess.Popen([WINE, str(app.exe), *args], cwd=cwd or app.root, env=env,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        out, err = proc.communicate(timeout=timeout)
+    finally:
+        stop.set()
+        watcher.join()
+    return Result(proc.returncode, out, err, "wine", None, time.monotonic() - start)
+
+
+@pytest.fixture
+def launch(app, request):
+    def _launch(**kw):
+        return run(app, request, **kw)
+    return _launch

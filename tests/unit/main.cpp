@@ -1,0 +1,12 @@
+#include <gtest/gtest.h>
+
+#include "testutil.h"
+
+// The test binary doubles as a helper process (holding a file lock), so the
+// tests can make another process interfere without another program.
+int main(int argc, char** argv) {
+    int helper = runHelperMode(argc, argv);
+    if (helper >= 0) return helper;
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+
+#include "apppaths.h"
+#include "pathconst.h"
+#include "testutil.h"
+
+namespace {
+
+struct PathCase {
+    const char* exe;
+    const char* appDir;
+    const char* exeFileName;
+};
+
+TEST(ApplicationPaths, WindowsLocations) {
+    const PathCase cases[] = {
+        {"C:\\A\\B\\x.exe", "C:\\A\\B\\", "x.exe"},
+        {"C:\\x.exe", "C:\\", "x.exe"},
+        {"C:\\A\\my.app.exe", "C:\\A\\", "my.app.exe"},
+        {"C:\\Tools.new\\x.exe", "C:\\Tools.new\\", "x.exe"},
+        {"\\\\server\\share\\apps\\x.exe", "\\\\server\\share\\apps\\", "x.exe"},
+        {"C:\\A\\noext", "C:\\A\\", "noext"},
+    };
+    for (const PathCase& c : cases) {
+        setModulePaths(c.exe, WindowsPaths);
+        EXPECT_EQ(c.appDir, appDir) << c.exe;
+        EXPECT_EQ(c.exeFileName, exeFileName) << c.exe;
+        EXPECT_EQ(appDir, parentDir) << c.exe;
+    }
+}
+
+TEST(ApplicationPaths, PosixLocations) {
+    const PathCase cases[] = {
+        {"/opt/app/launcher", "/opt/app/", "launcher"},
+        {"/launcher", "/", "launcher"},
+        {"/opt/my.app/launcher.bin", "/opt/my.app/", "launcher.bin"},
+        // A backslash is an ordinary character in a POSIX name.
+        {"/opt/a\\b/launcher", "/opt/a\\b/", "launcher"},
+    };
+    for (const PathCase& c : cases) {
+        setModulePaths(c.exe, PosixPaths);
+        EXPECT_EQ(c.appDir, appDir) << c.exe;
+        EXPECT_EQ(c.exeFileName, exeFileName) << c.exe;
+        EXPECT_EQ(appDir, parentDir) << c.exe;
+    }
+}
+
+TEST(ApplicationPaths, SplitKeepsEveryDotButTheLast) {
+    std::string drive, dir, fname, ext;
+    splitPath("D:\\Tools.new\\my.app.v2.exe", WindowsPaths, drive, dir, fname, ext);
+    EXPECT_EQ("D:", drive);
+    EXPECT_EQ("\\Tools.new\\", dir);
+    EXPECT_EQ("my.app.v2", fname);
+    EXPECT_EQ(".exe", ext);
+    splitPath("\\\\srv\\share\\x", WindowsPaths, drive, dir, fname, ext);
+    EXPECT_EQ("", drive);
+    EXPECT_EQ("\\\\srv\\share\\", dir);
+    EXPECT_EQ("x", fname);
+    EXPECT_EQ("", ext);
+}
+
+TEST(ApplicationPaths, ParentOfDirectoryWithoutTrailingSeparator) {
+    // Boost's parent path: the last element goes, the root stays.
+    EXPECT_EQ("C:\\A\\", parentDirOf("C:\\A\\B", WindowsPaths));
+    EXPECT_EQ("\\", parentDirOf("", WindowsPaths));
+    EXPECT_EQ("/usr/", parentDirOf("/usr/lib", PosixPaths));
+}
+
+TEST(ApplicationPaths, TheRunningExecutable) {
+    setModuleFileName();
+    std::string path = currentModulePath();
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(path, appDir + exeFileName);
+    EXPECT_EQ(std::string(fileSep), appDir.substr(appDir.size() - 1));
+    EXPECT_EQ(appDir, parentDir);
+    EXPECT_NE(std::string::npos, exeFileName.find("unit_tests"));
+}
+
+}  // namespace

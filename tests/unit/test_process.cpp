@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "apppaths.h"
+#include "main.h"
+#include "pathconst.h"
+#include "procutil.h"
+#include "testutil.h"
+
+namespace {
+
+typedef std::vector<std::string> Args;
+
+TEST(SplitCommandLine, MicrosoftRuntimeRules) {
+    struct Case { const char* line; Args expected; };
+    const Case cases[] = {
+        {"", {}},
+        {"   ", {}},
+        {"java  -Xmx512m -jar app.jar", {"java", "-Xmx512m", "-jar", "app.jar"}},
+        {"\"C:\\Program Files\\j.exe\" -jar a.jar", {"C:\\Program Files\\j.exe", "-jar", "a.jar"}},
+        {"j \"a b\" c", {"j", "a b", "c"}},
+        {"j a\"b c\"d", {"j", "ab cd"}},
+        {"j \\\"quoted\\\"", {"j", "\"quoted\""}},
+        {"j a\\\\\"b c\"", {"j", "a\\b c"}},
+        {"j C:\\dir\\ x", {"j", "C:\\dir\\", "x"}},
+        {"j \"a\"\"b\"", {"j", "a\"b"}},
+        {"j \"\"", {"j", ""}},
+        {"j\ta\tb", {"j", "a", "b"}},
+        {"j \"unclosed arg", {"j", "unclosed arg"}},
+        // The program name takes no escapes: a backslash before a quote stays.
+        {"\"C:\\dir\\\" x", {"C:\\dir\\", "x"}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.expected, splitCommandLine(c.line)) << c.line;
+}
+
+// Runs the stand-in in its own folder, playing the given exit code.
+struct ChildRun { int result; std::string out; };
+
+ChildRun runStandIn(const std::string& step, const std::string& dir, int doWait = 1) {
+    writeFile(dir + "fakejava.script", step + "\n");
+    std::string commandLine = fakeJavaPath() + " -jar app.jar";
+    testing::internal::CaptureStdout();
+    int result = execute(&commandLine[0], dir.c_str(), doWait);
+    return ChildRun{result, testing::internal::GetCapturedStdout()};
+}
+
+TEST(Execute, ResultsAndLines) {
+    struct Case { const char* step; int expected; };
+    std::vector<Case> cases = {{"0", 0}, {"21", 21}, {"1", 1}, {"3", 3}, {"22", 22}};
+    if (std::string(fileSep) == "\\") {
+        cases.push_back({"-1", -1});
+        cases.push_back({"0xC0000005", -1073741819});
+    } else {
+        cases.push_back({"-1", 255});
+        cases.push_back({"signal:9", 128 + 9});
+    }
+    for (const Case& c : cases) {
+        std::string dir = makeTempDir();
+        ChildRun run = runStandIn(c.step, dir);
+        EXPECT_EQ(c.expected, run.result) << c.step;
+        Args lines = linesOf(run.out);
+        ASSERT_EQ(2u, lines.size()) << run.out;
+        EXPECT_EQ(0u, lines[0].find("execute:processId==")) << lines[0];
+        EXPECT_EQ("result=WAIT_OBJECT_0", lines[1]);
+        // The child ran in the given folder with the arguments of the line.
+        std::string log = readFile(dir + "fakejava.log");
+        EXPECT_NE(std::string::npos, log.find("arg[1]=-jar\narg[2]=app.jar\n")) << log;
+    }
+}
+
+TEST(Execute, StartFailures) {
+    std::string dir = makeTempDir();
+    std::string missingProgram = dir + "no-such-program -jar x";
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(1, execute(&missingProgram[0], dir.c_str(), 1));
+    EXPECT_EQ("execute:createProcessResult==0\n", testing::internal::GetCapturedStdout());
+
+    std::string commandLine = fakeJavaPath();
+    std::string missingDir = dir + "no-such-dir";
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(1, execute(&commandLine[0], missingDir.c_str(), 1));
+    EXPECT_EQ("execute:createProcessResult==0\n", testing::internal::GetCapturedStdout());
+    EXPECT_EQ("<missing>", readFile(dir + "fakejava.log")) << "nothing may have run";
+}
+
+TEST(Execute, WithoutWaiting) {
+    std::string dir = makeTempDir();
+    ChildRun run = runStandIn("7", dir, 0);
+    EXPECT_EQ(0, run.result);
+    Args lines = linesOf(run.out);
+    ASSERT_EQ(1u, lines.size()) << run.out;
+    EXPECT_EQ(0u, lines[0].find("execute:processId=="));
+    EXPECT_TRUE(childProcess != 0) << "the child stays reachable";
+    releaseChildProcess();
+}
+
+TEST(ModuleUpdate, StartsInTheCurrentFolderAndShowsNoMessage) {
+    testing::internal::CaptureStdout();
+    int result = moduleUpdate("no-such-program-anywhere x");
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(1, result);
+    EXPECT_EQ("moduleUpdate#1:commandLine=no-such-program-anywhere x\n"
+              "execute:createProcessResult==0\n"
+              "moduleUpdate#2:retCode=1\n", out);
+}
+
+TEST(UpdateLoop, HandlesDoNotGrowOverManyCycles) {
+    const int cycles = 200;
+    std::string dir = makeTempDir();
+    makeDir(dir + "updater");
+    setModulePaths(dir + "launcher", nativePathRules);
+    javaCommandLine = fakeJavaPath() + " -jar app.jar";
+
+    // One cycle first, so that whatever the first start opens for good is
+    // already counted.
+    writeFile(dir + "fakejava.script", "21 0\n");
+    writeFile(dir + "updater/fakejava.script", "0\n");
+    testing::internal::CaptureStdout();
+    runUpdateLoop();
+    testing::internal::GetCapturedStdout();
+    long before = openHandleCount();
+
+    std::string mainScript, updaterScript;
+    for (int i = 0; i < cycles; ++i) {
+        mainScript += "21 ";
+        updaterScript += "0 ";
+    }
+    writeFile(dir + "fakejava.script", mainScript + "0\n");
+    writeFile(dir + "updater/fakejava.script", updaterScript + "\n");
+    testing::internal::CaptureStdout();
+    runUpdateLoop();
+    std::string out = testing::internal::GetCapturedStdout();
+    long after = openHandleCount();
+
+    Args lines = linesOf(out);
+    EXPECT_EQ(static_cast<size_t>((2 * cycles + 1) * 5), lines.size());
+    EXPECT_EQ("launchJava:retCode=0", lines.back());
+    EXPECT_LT(after - before, 5) << "before " << before << ", after " << after;
+    releaseChildProcess();
+}
+
+}  // namespace

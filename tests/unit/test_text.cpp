@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstring>
+
+#include "baseutil.h"
+#include "testutil.h"
+
+namespace {
+
+TEST(Replace, Table) {
+    struct Case { const char* src; const char* from; const char* to; const char* expected; };
+    const Case cases[] = {
+        {"C:\\app\\\\lib.jar", ".jar", ".up", "C:\\app\\\\lib.up"},
+        {"C:\\x.jar\\lib.jar", ".jar", ".up", "C:\\x.up\\lib.up"},
+        {"aaa", "a", "b", "bbb"},
+        {"xx", "x", "xx", "xxxx"},      // the inserted text is not searched again
+        {"abc", "z", "y", "abc"},
+        {"", "a", "b", ""},
+        {"aabb", "ab", "", "ab"},        // resumes where the removed text was
+        {"x.jar.jar", ".jar", ".up", "x.up.up"},
+        {"APP.JAR", ".jar", ".up", "APP.JAR"},
+        {"abc", "", "z", "abc"},         // an empty search text must not loop
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.expected, Replace(c.src, c.from, c.to)) << c.src << " / " << c.from;
+}
+
+TEST(YesNo, IsTrueAndIsEmpty) {
+    const char* yes[] = {"y", "Y"};
+    const char* no[] = {"", "n", "N", "yes", "YES", "true", "1", " y", "y ", "yy"};
+    for (const char* s : yes) EXPECT_EQ(1, isTrue(s)) << "'" << s << "'";
+    for (const char* s : no) EXPECT_EQ(0, isTrue(s)) << "'" << s << "'";
+    EXPECT_EQ(1, isEmpty(""));
+    EXPECT_EQ(0, isEmpty(" "));
+    EXPECT_EQ(0, isEmpty(std::string(1, '\0')));
+}
+
+TEST(Utf8ToWString, Conversions) {
+    EXPECT_EQ(std::wstring(), utf8ToWString(""));
+    std::wstring japanese = utf8ToWString("日本語");
+    ASSERT_EQ(3u, japanese.size());
+    EXPECT_EQ(0x65E5, japanese[0]);
+    EXPECT_EQ(0x8A9E, japanese[2]);
+    // U+1F600 outside the Basic Multilingual Plane.
+    std::wstring emoji = utf8ToWString("\xF0\x9F\x98\x80");
+    if (sizeof(wchar_t) == 2) {
+        ASSERT_EQ(2u, emoji.size());
+        EXPECT_EQ(0xD83D, emoji[0]);
+        EXPECT_EQ(0xDE00, emoji[1]);
+    } else {
+        ASSERT_EQ(1u, emoji.size());
+        EXPECT_EQ(0x1F600, static_cast<long>(emoji[0]));
+    }
+    // The text ends at an embedded NUL.
+    EXPECT_EQ(L"ab", utf8ToWString(std::string("ab\0cd", 5)));
+    // Invalid bytes are substituted, not an error.
+    std::wstring bad = utf8ToWString("a\xFF" "b");
+    ASSERT_EQ(3u, bad.size());
+    EXPECT_EQ(L'a', bad[0]);
+    EXPECT_EQ(0xFFFD, bad[1]);
+    EXPECT_EQ(L'b', bad[2]);
+}
+
+TEST(StringToChar, CopiesWithTerminator) {
+    char* empty = stringToChar("");
+    EXPECT_EQ('\0', empty[0]);
+    delete[] empty;
+    char* copy = stringToChar("C:\\a b");
+    EXPECT_STREQ("C:\\a b", copy);
+    delete[] copy;
+}
+
+TEST(NarrowWiden, AlwaysTerminated) {
+    std::string n;
+    narrow(L"plain ascii", n);
+    EXPECT_EQ("plain ascii", n);
+    std::wstring w;
+    widen("plain ascii", w);
+    EXPECT_EQ(L"plain ascii", w);
+    // In the "C" locale a Japanese character cannot be converted: the result
+    // ends where the conversion stopped instead of running into garbage.
+    std::setlocale(LC_ALL, "C");
+    narrow(std::wstring(L"ab") + static_cast<wchar_t>(0x65E5) + L"cd", n);
+    EXPECT_LE(n.size(), 2u);
+    EXPECT_EQ(std::string::npos, n.find('\xCC'));
+    narrow(L"", n);
+    EXPECT_EQ("", n);
+    widen("", w);
+    EXPECT_EQ(L"", w);
+}
+
+TEST(Files, ExistsAndCreate) {
+    std::string dir = makeTempDir();
+    std::string file = dir + "file.txt";
+    char* path = stringToChar(file);
+    EXPECT_EQ(0, fileExists(path));
+    writeFile(file, "previous content that is longer");
+    EXPECT_EQ(1, fileExists(path));
+    EXPECT_EQ(1, createFile(path));
+    EXPECT_EQ("123456789", readFile(file));
+    delete[] path;
+
+    makeDir(dir + "debug");
+    char* subdir = stringToChar(dir + "debug");
+    EXPECT_EQ(0, fileExists(subdir)) << "a directory is not a marker file";
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(0, createFile(subdir));
+    EXPECT_EQ("cannot open\n", testing::internal::GetCapturedStdout());
+    delete[] subdir;
+}
+
+}  // namespace

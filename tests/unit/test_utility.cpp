@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "apppaths.h"
+
+#include "procutil.h"
+#include "testutil.h"
+#include "utility.h"
+
+namespace {
+
+TEST(WinArgs, Splitting) {
+    struct Case { const char* text; std::vector<std::string> expected; };
+    const Case cases[] = {
+        {"", {}},
+        {"    ", {}},
+        {"a b", {"a", "b"}},
+        {"\"a b\" c", {"a b", "c"}},
+        {"\"\"", {""}},
+        {"\"unclosed to the end", {"unclosed to the end"}},
+        {"\"a\"b", {"a", "b"}},
+        {"a\tb", {"a\tb"}},
+        {"  lead  trail  ", {"lead", "trail"}},
+        {"x\"y z", {"x\"y", "z"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<char> text(c.text, c.text + std::strlen(c.text) + 1);
+        std::vector<char*> args = splitWinArgs(&text[0]);
+        std::vector<std::string> got(args.begin(), args.end());
+        EXPECT_EQ(c.expected, got) << "'" << c.text << "'";
+    }
+}
+
+TEST(WinArgs, ParseWinArgSplitsInPlace) {
+    char text[] = "\"a b\" c";
+    parseWinArg(NULL, NULL, text, 0);
+    EXPECT_EQ(0, std::memcmp(text, "\"a b\0 c\0", 8));
+    char blanks[] = "   ";
+    parseWinArg(NULL, NULL, blanks, 0);
+    EXPECT_STREQ("   ", blanks);
+}
+
+TEST(LocalTime, FixedWidthBlankPadded) {
+    struct tm t = {};
+    t.tm_year = 2024 - 1900;
+    t.tm_mon = 0;
+    t.tm_mday = 5;
+    t.tm_hour = 9;
+    t.tm_min = 3;
+    t.tm_sec = 7;
+    t.tm_isdst = 0;
+    EXPECT_EQ("地方時: 2024/ 1/ 5  9: 3: 7 0\n", formatLocalTime(t));
+    t.tm_mon = 11;
+    t.tm_mday = 31;
+    t.tm_hour = 23;
+    t.tm_min = 59;
+    t.tm_sec = 58;
+    t.tm_isdst = 1;
+    EXPECT_EQ("地方時: 2024/12/31 23:59:58 1\n", formatLocalTime(t));
+    t.tm_isdst = -1;
+    EXPECT_EQ("地方時: 2024/12/31 23:59:58 -1\n", formatLocalTime(t));
+}
+
+std::string lockOutput(const std::string& file, double* seconds = NULL) {
+    auto start = std::chrono::steady_clock::now();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(0, fileLock(file));
+    std::string out = testing::internal::GetCapturedStdout();
+    if (seconds) *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return out;
+}
+
+TEST(FileLock, FreeMissingAndHeldElsewhere) {
+    std::string dir = makeTempDir();
+    std::string file = dir + "lockme";
+    writeFile(file, "x");
+    EXPECT_EQ("file locked.\n", lockOutput(file));
+
+    std::string missing = dir + "missing";
+    std::string out = lockOutput(missing);
+    EXPECT_NE("file locked.\n", out);
+    EXPECT_NE("lock is failed.\n", out);
+    EXPECT_FALSE(out.empty());
+    EXPECT_FALSE(pathExists(missing)) << "the lock must not create the file";
+
+    // Another process holds the lock for three seconds.
+    std::string helper = currentModulePath();
+    std::string commandLine = "\"" + helper + "\" --hold-lock \"" + file + "\" 3000";
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(0, execute(&commandLine[0], NULL, 0));
+    testing::internal::GetCapturedStdout();
+    for (int i = 0; i < 200 && !pathExists(file + ".locked"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(pathExists(file + ".locked"));
+    double seconds = 0;
+    EXPECT_EQ("lock is failed.\n", lockOutput(file, &seconds));
+    EXPECT_LT(seconds, 1.6);
+    releaseChildProcess();
+}
+
+}  // namespace

@@ -1,0 +1,141 @@
+#include "testutil.h"
+
+#include <boost/interprocess/sync/file_lock.hpp>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "apppaths.h"
+#include "baseutil.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#include <direct.h>
+#else
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+void writeFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    if (!in) return "<missing>";
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool pathExists(const std::string& path) {
+    std::string p = path;
+    while (p.size() > 1 && (p[p.size() - 1] == '/' || p[p.size() - 1] == '\\')) p.erase(p.size() - 1);
+#ifdef _WIN32
+    return GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES;
+#else
+    struct stat st;
+    return stat(p.c_str(), &st) == 0;
+#endif
+}
+
+std::string testBinaryDir() {
+    std::string drive, dir, fname, ext;
+    splitPath(currentModulePath(), nativePathRules, drive, dir, fname, ext);
+    return drive + dir;
+}
+
+std::string fakeJavaPath() {
+#ifdef _WIN32
+    return testBinaryDir() + "fakejava.exe";
+#else
+    return testBinaryDir() + "fakejava";
+#endif
+}
+
+#ifdef _WIN32
+std::string makeTempDir() {
+    static int counter = 0;
+    char base[MAX_PATH];
+    GetTempPathA(MAX_PATH, base);
+    for (;;) {
+        std::ostringstream name;
+        name << base << "launcher-test-" << GetCurrentProcessId() << "-" << ++counter;
+        if (CreateDirectoryA(name.str().c_str(), NULL)) return name.str() + "\\";
+    }
+}
+
+void makeDir(const std::string& path) { CreateDirectoryA(path.c_str(), NULL); }
+
+long openHandleCount() {
+    // Wine's GetProcessHandleCount misses process handles: count the
+    // handle values the system still answers for instead.
+    long count = 0;
+    for (uintptr_t value = 4; value < 4 * 16384; value += 4) {
+        DWORD flags = 0;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
+    }
+    return count;
+}
+
+static HANDLE heldFile = INVALID_HANDLE_VALUE;
+
+bool holdFile(const std::string& path) {
+    heldFile = CreateFileA(path.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    return heldFile != INVALID_HANDLE_VALUE;
+}
+
+void releaseHeldFile() {
+    if (heldFile != INVALID_HANDLE_VALUE) CloseHandle(heldFile);
+    heldFile = INVALID_HANDLE_VALUE;
+}
+#else
+std::string makeTempDir() {
+    char name[] = "/tmp/launcher-test-XXXXXX";
+    return std::string(mkdtemp(name)) + "/";
+}
+
+void makeDir(const std::string& path) { mkdir(path.c_str(), 0755); }
+
+long openHandleCount() {
+    long count = 0;
+    DIR* dir = opendir("/proc/self/fd");
+    while (dir != NULL && readdir(dir) != NULL) ++count;
+    if (dir != NULL) closedir(dir);
+    return count;
+}
+
+bool holdFile(const std::string&) { return false; }
+void releaseHeldFile() {}
+#endif
+
+int runHelperMode(int argc, char** argv) {
+    // --hold-lock FILE MS: lock FILE exclusively, say so in FILE.locked,
+    // keep the lock for MS milliseconds.
+    if (argc == 4 && std::strcmp(argv[1], "--hold-lock") == 0) {
+        boost::interprocess::file_lock lock(argv[2]);
+        lock.lock();
+        writeFile(std::string(argv[2]) + ".locked", "yes");
+        sleepMilliseconds(std::atoi(argv[3]));
+        lock.unlock();
+        return 0;
+    }
+    return -1;
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
+}
+
+#ifdef _WIN32
+void makeReadOnly(const std::string& path) { SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY); }
+#else
+void makeReadOnly(const std::string& path) { chmod(path.c_str(), 0444); }
+#endif

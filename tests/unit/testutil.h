@@ -1,0 +1,35 @@
+// Helpers shared by the unit tests.
+#pragma once
+
+#include <string>
+
+// A new empty folder for one test; its path ends in the separator.
+std::string makeTempDir();
+void writeFile(const std::string& path, const std::string& content);
+std::string readFile(const std::string& path);  // "<missing>" when it cannot be read
+bool pathExists(const std::string& path);
+void makeDir(const std::string& path);
+
+// The folder of the test binary (ending in the separator) and the Java
+// stand-in built beside it.
+std::string testBinaryDir();
+std::string fakeJavaPath();
+
+// Grows with the handles (Windows) or file descriptors (POSIX) left open.
+long openHandleCount();
+
+// Opens path so that nobody may delete, rename or write it until
+// releaseHeldFile (Windows); returns false where the platform has no such lock.
+bool holdFile(const std::string& path);
+void releaseHeldFile();
+
+// Runs the rest of a test binary invocation that asked to act as a helper
+// process; returns -1 when argv asks for nothing special.
+int runHelperMode(int argc, char** argv);
+
+// Marks path read-only the platform's way.
+void makeReadOnly(const std::string& path);
+
+// Splits captured output into lines.
+#include <vector>
+std::vector<std::string> linesOf(const std::string& text);
