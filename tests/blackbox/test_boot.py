@@ -1,0 +1,110 @@
+"""Reading the boot definition: failures end the run with the library's
+text and the failure message; the Java path is quoted when it must be."""
+import os
+import shutil
+import stat
+
+import pytest
+
+import transcript
+from conftest import App, BOOT_FAILURE, run
+
+
+def boot_path(app):
+    return app.app_dir + "config" + app.sep + "boot.xml"
+
+
+def expect_failure(app, r, what, console_read=False):
+    assert r.returncode == 1
+    # Nothing after the lookups: nothing swapped, nothing started.
+    assert r.lines == transcript.head(app)[:6 if console_read else 5]
+    assert r.report == [what, BOOT_FAILURE.format(boot_path(app))]
+    assert app.runs() == []
+
+
+@pytest.mark.parametrize("name, content, what", [
+    ("missing", None, "{path}: cannot open file"),
+    ("malformed", "<boot>\n  <item key='java' value='j'/>\n  <item key='x' value='y'\n</boot>\n",
+     "{path}(4): expected >"),
+    ("no boot element", "<config><item key='java' value='j'/></config>", "No such node (boot)"),
+    ("item without key", "<boot><item key='java' value='j'/><item value='v'/></boot>",
+     "No such node (<xmlattr>.key)"),
+])
+def test_unusable_boot_definition(app, launch, name, content, what):
+    if content is not None:
+        app.write_boot(content)
+    r = launch()
+    expect_failure(app, r, what.format(path=boot_path(app)))
+
+
+def test_console_line_shows_the_value(app, launch):
+    app.boot_items([("java", app.java)], console="n")
+    app.script(0)
+    r = launch()
+    assert r.returncode == 0
+    assert r.lines[:6] == transcript.head(app, console="n")
+
+
+def test_console_item_opens_the_console(app, launch):
+    app.boot_items([("java", app.java)], console="y")
+    app.script(0)
+    r = launch()
+    assert r.lines[5] == "console=y"
+    if app.kind == "wine":
+        assert r.lines == transcript.head(app, console="y")
+    else:
+        assert len(r.lines) > 6
+    assert len(app.runs()) == 1
+
+
+def test_java_path_with_blank_is_quoted(tmp_path, kind, request):
+    # A program planted where the unquoted path's first word points must
+    # not run in place of Java.
+    app = App(tmp_path / "my app", kind)
+    planted = tmp_path / ("my.exe" if kind == "wine" else "my")
+    shutil.copy2(app.root / ("fakejava.exe" if kind == "wine" else "fakejava"), planted)
+    app.boot_items([("java", app.java), ("-jar", "app.jar")])
+    app.script(0)
+    r = run(app, request)
+    quoted = '"' + app.java_path() + '"'
+    assert "javaCommandLine=" + quoted + "  -jar app.jar" in r.lines
+    assert [run_["args"] for run_ in app.runs()] == [["-jar", "app.jar"]]
+
+
+def test_java_value_with_own_options_is_left_alone(app, launch):
+    app.boot_items([("java", app.java + " -Dx=1"), ("-jar", "a.jar")])
+    app.script(0)
+    r = launch()
+    assert "javaCommandLine=" + app.java_path() + " -Dx=1  -jar a.jar" in r.lines
+    assert [run_["args"] for run_ in app.runs()] == [["-Dx=1", "-jar", "a.jar"]]
+
+
+def test_failure_message_shows_a_non_ascii_folder_name(tmp_path, kind, request):
+    app = App(tmp_path / "Café", kind)
+    r = run(app, request)
+    assert r.returncode == 1
+    assert r.messages == [BOOT_FAILURE.format(boot_path(app))]
+    assert "Café" in r.messages[0]
+
+
+@pytest.mark.skipif(os.name != "posix", reason="POSIX permissions")
+def test_unreadable_boot_definition(app, launch):
+    if app.kind != "native" or os.geteuid() == 0:
+        # root reads anything; run the check as another user when we are root.
+        if app.kind != "native" or shutil.which("setpriv") is None:
+            pytest.skip("needs a native run as a user without read permission")
+    app.boot_items([("java", app.java)])
+    boot = app.root / "config" / "boot.xml"
+    boot.chmod(0)
+    if os.geteuid() == 0:
+        import subprocess
+        for p in [app.root, app.root / "config", app.root.parent, app.root.parent.parent]:
+            p.chmod(p.stat().st_mode | stat.S_IXOTH | stat.S_IROTH)
+        proc = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", str(app.exe)],
+                              capture_output=True, cwd="/")
+        assert proc.returncode == 1
+        err = proc.stderr.decode().splitlines()
+        assert err == [boot_path(app) + ": cannot open file", BOOT_FAILURE.format(boot_path(app))]
+    else:
+        r = launch()
+        expect_failure(app, r, boot_path(app) + ": cannot open file")

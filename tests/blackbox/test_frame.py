@@ -1,0 +1,51 @@
+"""The launch sequence up to the boot definition: argument lines, paths,
+the debug marker."""
+import transcript
+from conftest import BOOT_FAILURE, run
+
+
+def boot_path(app):
+    return app.app_dir + "config" + app.sep + "boot.xml"
+
+
+def test_first_lines_name_the_launchers_own_folder(app, launch):
+    r = launch()
+    assert r.lines == transcript.head(app)[:5]
+    assert r.returncode == 1  # no boot definition yet
+
+
+def test_arguments_change_only_the_count(app, launch):
+    r = launch(args=["--x", "y z"])
+    assert r.lines[0] == "argc=3"
+    assert r.lines[1:] == transcript.head(app)[1:5]
+
+
+def test_debug_marker_file_opens_the_console(app, launch):
+    (app.root / "debug").write_text("")
+    r = launch()
+    assert r.lines[2] == "debugFileExists=1"
+    if app.kind == "wine":
+        # The console took standard output: nothing more reaches the pipe.
+        assert r.lines == transcript.head(app)[:2] + ["debugFileExists=1"]
+    else:
+        # POSIX has no console to open: output stays where the starter put it.
+        assert r.lines[3:] == transcript.head(app)[3:5]
+    assert r.report[-1] == BOOT_FAILURE.format(boot_path(app))
+
+
+def test_directory_named_debug_does_not_count(app, launch):
+    (app.root / "debug").mkdir()
+    r = launch()
+    assert r.lines[2] == "debugFileExists=0"
+    assert r.lines[3] == "bootXmPath=" + boot_path(app)
+
+
+def test_launcher_deep_below_the_path_limit(tmp_path, kind, request):
+    from conftest import App
+    deep = tmp_path
+    for i in range(12):
+        deep = deep / ("folder-with-a-long-name-%02d" % i)
+    app = App(deep, kind)
+    assert len(app.app_dir) > 300
+    r = run(app, request)
+    assert r.lines[3] == "bootXmPath=" + boot_path(app)
