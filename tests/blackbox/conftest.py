@@ -37,9 +37,16 @@ def pytest_addoption(parser):
                      help="which launcher builds to run: native, wine or both")
 
 
+def pytest_configure(config):
+    config.addinivalue_line("markers", "kinds(*names): run the test only with these launcher builds")
+
+
 def pytest_generate_tests(metafunc):
     if "kind" in metafunc.fixturenames:
         kinds = metafunc.config.getoption("--kinds").split(",")
+        only = metafunc.definition.get_closest_marker("kinds")
+        if only:
+            kinds = [k for k in kinds if k in only.args]
         metafunc.parametrize("kind", [k for k in KINDS if k in kinds])
 
 
