@@ -60,6 +60,7 @@ int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
     releaseChildProcess();
     childProcess = pid;
     printf("execute:processId==%d\n", static_cast<int>(getpid()));
+    fflush(stdout);  // before the child's own output, which shares the stream
     if (doWait == 0) return 0;
 
     int status = 0;
