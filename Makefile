@@ -20,5 +20,13 @@ demo: build
 test: build
 	@bash scripts/test.sh
 
+# Not part of `make test`: timings want a quiet machine.
+bench: build
+	@bash bench/run.sh
+
+# Fuzzes the boot definition reader; FUZZ_SECONDS sets how long.
+fuzz: bootstrap
+	@bash fuzz/run.sh $${FUZZ_SECONDS:-600}
+
 clean:
 	rm -rf build
