@@ -13,7 +13,8 @@ step() {
   if "$@"; then passed=$((passed + 1)); else echo "FAILED: $*"; failed=$((failed + 1)); fi
 }
 
-/usr/lib/wine/wineserver -p
+mkdir -p "$WINEPREFIX"
+/usr/lib/wine/wineserver -p 2>/dev/null || true
 trap '/usr/lib/wine/wineserver -k 2>/dev/null' EXIT
 
 step "the Windows executable (win32)" bash scripts/check_exe.sh build/win32/launcher.exe i386

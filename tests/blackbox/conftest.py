@@ -79,11 +79,19 @@ def wine_env(display):
         "DISPLAY": display,
     })
     # A persistent server: every Wine start then costs a fraction of a second.
-    subprocess.run([WINESERVER, "-p"], env=env, check=True)
-    subprocess.run([WINE, "cmd", "/c", "exit"], env=env, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=120)
+    # (-p fails harmlessly when a persistent server is already up.)
+    (BUILD / "wineprefix").mkdir(parents=True, exist_ok=True)
+    subprocess.run([WINESERVER, "-p"], env=env)
+    # Wine's stand-ins for the Windows UI fonts have no Japanese glyphs.
+    for font in UI_FONTS:
+        subprocess.run([WINE, "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v", font,
+                        "/t", "REG_SZ", "/d", "Noto Sans CJK JP", "/f"], env=env,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
     yield env
     subprocess.run([WINESERVER, "-k"], env=env)
+
+
+UI_FONTS = ["Tahoma", "MS Shell Dlg", "MS Shell Dlg 2", "Microsoft Sans Serif", "MS UI Gothic"]
 
 
 def winpath(path):
