@@ -20,6 +20,7 @@ trap '/usr/lib/wine/wineserver -k 2>/dev/null' EXIT
 step "the Windows executable (win32)" bash scripts/check_exe.sh build/win32/launcher.exe i386
 step "the Windows executable (win64)" bash scripts/check_exe.sh build/win64/launcher.exe x86-64
 step "the executable check itself" bash scripts/check_exe_selftest.sh
+step "a vendor's name and icon" bash scripts/check_vendor_build.sh
 step "unit tests (native)" ctest --test-dir build/linux --output-on-failure
 step "unit tests (win64 under wine64)" ctest --test-dir build/win64 --output-on-failure
 step "black-box tests" /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/blackbox

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# A vendor's name and icon: builds the product with LAUNCHER_NAME and
+# LAUNCHER_ICON and checks that the executable carries that very icon.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+work=build/vendor
+rm -rf "$work"
+mkdir -p "$work"
+/usr/bin/python3 resources/make_icon.py "$work/vendor.ico"
+# Another picture: shift the colours of the pixel data (the 22-byte icon
+# header and 40-byte bitmap header stay, and so does the mask at the end).
+/usr/bin/python3 - "$work/vendor.ico" <<'PY'
+import sys
+d = bytearray(open(sys.argv[1], "rb").read())
+for i in range(22 + 40, len(d) - 64 * 8):
+    d[i] = (d[i] + 60) % 256
+open(sys.argv[1], "wb").write(d)
+PY
+cmake -S . -B "$work/build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
+  -DLAUNCHER_NAME=MyApp -DLAUNCHER_ICON="$PWD/$work/vendor.ico" -DLAUNCHER_TESTS=OFF >/dev/null
+cmake --build "$work/build" -j 2 >/dev/null
+exe="$work/build/MyApp.exe"
+bash scripts/check_exe.sh "$exe" i386
+embedded=$(wrestool -x --raw -t 3 "$exe" | md5sum)
+given=$(tail -c +23 "$work/vendor.ico" | md5sum)
+if [ "$embedded" != "$given" ]; then
+  echo "FAIL: $exe does not carry the vendor's icon" >&2
+  exit 1
+fi
+echo "ok: $exe carries the vendor's icon"
