@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <clocale>
+#include <ctime>
 #include <cstring>
 #include <thread>
 
@@ -99,6 +101,41 @@ TEST(FileLock, FreeMissingAndHeldElsewhere) {
     EXPECT_EQ("lock is failed.\n", lockOutput(file, &seconds));
     EXPECT_LT(seconds, 1.6);
     releaseChildProcess();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(LocalTime, PrintsOneLineForNow) {
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(0, getYYYYMMDDhhmmss());
+    std::vector<std::string> lines = linesOf(testing::internal::GetCapturedStdout());
+    ASSERT_EQ(1u, lines.size());
+    time_t now = time(NULL);
+    char year[8];
+    std::strftime(year, sizeof(year), "%Y", localtime(&now));
+    EXPECT_EQ(0u, lines[0].find(std::string("地方時: ") + year + "/")) << lines[0];
+}
+
+TEST(CharacterCodeTest, LabelsInOrder) {
+    testing::internal::CaptureStdout();
+    characterCodeTest();
+    std::string out = testing::internal::GetCapturedStdout();
+    std::setlocale(LC_ALL, "C");
+    std::string::size_type t1 = out.find("TEST1\n"), t2 = out.find("TEST2\n"), t4 = out.find("TEST4\n"),
+                           t5 = out.find("TEST5\n"), last = out.find("前処理をしないと、この日本語もうまく表示できない。\n");
+    ASSERT_NE(std::string::npos, t1);
+    ASSERT_NE(std::string::npos, t2);
+    ASSERT_NE(std::string::npos, t4);
+    ASSERT_NE(std::string::npos, t5);
+    EXPECT_LT(t1, t2);
+    EXPECT_LT(t2, t4);
+    EXPECT_LT(t4, t5);
+    EXPECT_EQ(std::string::npos, out.find("TEST3"));
+    // The printf text has no newline of its own: TEST5 follows it directly.
+    EXPECT_NE(std::string::npos, out.find("開発環境の設定に応じた文字列TEST5\n"));
+    EXPECT_LT(t5, last);
 }
 
 }  // namespace
