@@ -7,38 +7,28 @@
 namespace {
 
 struct PathCase {
+    PathRules rules;
     const char* exe;
     const char* appDir;
     const char* exeFileName;
 };
 
-TEST(ApplicationPaths, WindowsLocations) {
+TEST(ApplicationPaths, ExecutableLocations) {
     const PathCase cases[] = {
-        {"C:\\A\\B\\x.exe", "C:\\A\\B\\", "x.exe"},
-        {"C:\\x.exe", "C:\\", "x.exe"},
-        {"C:\\A\\my.app.exe", "C:\\A\\", "my.app.exe"},
-        {"C:\\Tools.new\\x.exe", "C:\\Tools.new\\", "x.exe"},
-        {"\\\\server\\share\\apps\\x.exe", "\\\\server\\share\\apps\\", "x.exe"},
-        {"C:\\A\\noext", "C:\\A\\", "noext"},
-    };
-    for (const PathCase& c : cases) {
-        setModulePaths(c.exe, WindowsPaths);
-        EXPECT_EQ(c.appDir, appDir) << c.exe;
-        EXPECT_EQ(c.exeFileName, exeFileName) << c.exe;
-        EXPECT_EQ(appDir, parentDir) << c.exe;
-    }
-}
-
-TEST(ApplicationPaths, PosixLocations) {
-    const PathCase cases[] = {
-        {"/opt/app/launcher", "/opt/app/", "launcher"},
-        {"/launcher", "/", "launcher"},
-        {"/opt/my.app/launcher.bin", "/opt/my.app/", "launcher.bin"},
+        {WindowsPaths, "C:\\A\\B\\x.exe", "C:\\A\\B\\", "x.exe"},
+        {WindowsPaths, "C:\\x.exe", "C:\\", "x.exe"},
+        {WindowsPaths, "C:\\A\\my.app.exe", "C:\\A\\", "my.app.exe"},
+        {WindowsPaths, "C:\\Tools.new\\x.exe", "C:\\Tools.new\\", "x.exe"},
+        {WindowsPaths, "\\\\server\\share\\apps\\x.exe", "\\\\server\\share\\apps\\", "x.exe"},
+        {WindowsPaths, "C:\\A\\noext", "C:\\A\\", "noext"},
+        {PosixPaths, "/opt/app/launcher", "/opt/app/", "launcher"},
+        {PosixPaths, "/launcher", "/", "launcher"},
+        {PosixPaths, "/opt/my.app/launcher.bin", "/opt/my.app/", "launcher.bin"},
         // A backslash is an ordinary character in a POSIX name.
-        {"/opt/a\\b/launcher", "/opt/a\\b/", "launcher"},
+        {PosixPaths, "/opt/a\\b/launcher", "/opt/a\\b/", "launcher"},
     };
     for (const PathCase& c : cases) {
-        setModulePaths(c.exe, PosixPaths);
+        setModulePaths(c.exe, c.rules);
         EXPECT_EQ(c.appDir, appDir) << c.exe;
         EXPECT_EQ(c.exeFileName, exeFileName) << c.exe;
         EXPECT_EQ(appDir, parentDir) << c.exe;
