@@ -15,6 +15,10 @@ step() {
 
 mkdir -p "$WINEPREFIX"
 /usr/lib/wine/wineserver -p 2>/dev/null || true
+# The first Wine program of a session starts Wine's services, which keep
+# its standard streams: start them here, on /dev/null, or every later
+# reader of a Wine program's output waits for them to end.
+/usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1 || true
 trap '/usr/lib/wine/wineserver -k 2>/dev/null' EXIT
 
 step "the Windows executable (win32)" bash scripts/check_exe.sh build/win32/launcher.exe i386
