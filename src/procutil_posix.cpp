@@ -2,9 +2,11 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 ChildHandle childProcess = 0;
 
@@ -28,34 +30,20 @@ int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
     for (size_t i = 0; i < args.size(); ++i) argv.push_back(&args[i][0]);
     argv.push_back(NULL);
 
-    // The child reports a failed chdir or exec through this pipe; a
-    // successful exec closes it without a word.
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0) return startFailed();
+    // posix_spawn starts the child without copying the launcher's page
+    // tables, and reports a failed chdir or exec by its result.
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0) return startFailed();
+    if (lpCurrentDir != NULL && posix_spawn_file_actions_addchdir_np(&actions, lpCurrentDir) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return startFailed();
+    }
     fflush(stdout);
     fflush(stderr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(report[0]);
-        if (lpCurrentDir == NULL || chdir(lpCurrentDir) == 0) execvp(argv[0], &argv[0]);
-        int err = errno;
-        ssize_t ignored = write(report[1], &err, sizeof(err));
-        (void)ignored;
-        _exit(127);
-    }
-    close(report[1]);
-    if (pid < 0) {
-        close(report[0]);
-        return startFailed();
-    }
-    int err = 0;
-    ssize_t got;
-    do got = read(report[0], &err, sizeof(err)); while (got < 0 && errno == EINTR);
-    close(report[0]);
-    if (got > 0) {
-        waitpid(pid, NULL, 0);
-        return startFailed();
-    }
+    pid_t pid;
+    int spawned = posix_spawnp(&pid, argv[0], &actions, NULL, &argv[0], environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return startFailed();
 
     releaseChildProcess();
     childProcess = pid;
