@@ -4,13 +4,25 @@
 #include <cstdio>
 #include <vector>
 
+// user32 is loaded only when there is a message to show: imported, it and
+// the DLLs it pulls in would be loaded on every start.
+static void* user32Proc(const char* name) {
+    HMODULE user32 = LoadLibraryA("user32.dll");
+    return user32 != NULL ? reinterpret_cast<void*>(GetProcAddress(user32, name)) : NULL;
+}
+
+typedef int(WINAPI* MessageBoxAProc)(HWND, LPCSTR, LPCSTR, UINT);
+typedef int(WINAPI* MessageBoxWProc)(HWND, LPCWSTR, LPCWSTR, UINT);
+
 void MessageBox2(const char* message) {
-    MessageBoxA(NULL, message, "Error", MB_OK);
+    MessageBoxAProc box = reinterpret_cast<MessageBoxAProc>(user32Proc("MessageBoxA"));
+    if (box != NULL) box(NULL, message, "Error", MB_OK);
 }
 
 void MessageBox2(std::string msg) {
     std::wstring wStr = utf8ToWString(msg);
-    MessageBoxW(NULL, wStr.c_str(), L"Error", MB_OK);
+    MessageBoxWProc box = reinterpret_cast<MessageBoxWProc>(user32Proc("MessageBoxW"));
+    if (box != NULL) box(NULL, wStr.c_str(), L"Error", MB_OK);
 }
 
 std::wstring utf8ToWString(std::string utf8Str) {
