@@ -87,8 +87,21 @@ def wine_env(display):
         subprocess.run([WINE, "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v", font,
                         "/t", "REG_SZ", "/d", "Noto Sans CJK JP", "/f"], env=env,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+    _warm_up_desktop(env)
     yield env
     subprocess.run([WINESERVER, "-k"], env=env)
+
+
+def _warm_up_desktop(env):
+    """Wine starts its desktop process with the first window and gives up
+    after a while on a loaded machine: show one box first, until it works."""
+    import tempfile
+    with tempfile.TemporaryDirectory() as folder:
+        app = App(Path(folder) / "warm-up", "wine")
+        for _ in range(5):
+            if run(app, env=env).messages:
+                return
+    raise RuntimeError("Wine could not show a message box on the Xvfb display")
 
 
 UI_FONTS = ["Tahoma", "MS Shell Dlg", "MS Shell Dlg 2", "Microsoft Sans Serif", "MS UI Gothic"]
@@ -107,7 +120,7 @@ class App:
         self.root.mkdir(parents=True, exist_ok=True)
         exe = "launcher.exe" if kind == "wine" else "launcher"
         java = "fakejava.exe" if kind == "wine" else "fakejava"
-        build = BUILD / ("win64" if kind == "wine" else "linux")
+        build = BUILD / "win64" if kind == "wine" else ROOT / os.environ.get("LAUNCHER_NATIVE_BUILD", "build/linux")
         shutil.copy2(build / exe, self.root / exe)
         shutil.copy2(build / java, self.root / java)
         self.exe = self.root / exe
@@ -202,6 +215,7 @@ class Result:
         self.kind = kind
         self.elapsed = elapsed
         self.lines = stdout.decode("utf-8", "replace").splitlines()
+        self.stderr = stderr.decode("utf-8", "replace")
         self.messages = []  # message-box texts (POSIX: they are on standard error)
         self.report = []  # standard error in order, with each box's text in its place
         for line in stderr.decode("utf-8", "replace").splitlines():
@@ -244,7 +258,7 @@ def _dismiss_boxes(env, stop):
         stop.wait(0.2)
 
 
-def run(app, request=None, args=(), timeout=120, cwd=None, argv0=None):
+def run(app, request=None, args=(), timeout=120, cwd=None, env=None):
     """Runs the app's launcher; returns a Result."""
     start = time.monotonic()
     if app.kind == "native":
@@ -252,7 +266,7 @@ def run(app, request=None, args=(), timeout=120, cwd=None, argv0=None):
         proc = subprocess.Popen(cmd, cwd=cwd or "/", stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         out, err = proc.communicate(timeout=timeout)
         return Result(proc.returncode, out, err, "native", proc.pid, time.monotonic() - start)
-    env = request.getfixturevalue("wine_env")
+    env = env or request.getfixturevalue("wine_env")
     stop = threading.Event()
     watcher = threading.Thread(target=_dismiss_boxes, args=(env, stop), daemon=True)
     watcher.start()

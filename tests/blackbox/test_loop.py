@@ -26,7 +26,7 @@ def updater_dir(app):
 def expect(app, r, groups, messages=()):
     assert r.returncode == 0
     assert r.normalised() == transcript.head(app) + transcript.swap(app, "app.jar") + groups
-    assert r.messages == list(messages)
+    assert r.messages == list(messages), r.stderr
 
 
 def test_main_ends_with_0(app, launch):
