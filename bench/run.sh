@@ -1,0 +1,260 @@
+#!/usr/bin/env bash
+# What the launcher costs on top of what starting a program costs anyway:
+# start-up against a minimal spawner (natively and under wine64), peak
+# memory, the size of the Windows product, and how reading the boot
+# definition scales. Expects the builds of `make build`; prints one table.
+# Timings want a quiet machine: the load average is printed with them.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+OUT=$ROOT/build/bench
+BIN=$OUT/bin
+RES=$OUT/results
+WINE=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver
+NATIVE_RUNS=${BENCH_NATIVE_RUNS:-300}
+WINE_RUNS=${BENCH_WINE_RUNS:-40}
+MEM_RUNS=5
+FAT_MIB=16
+
+say() { echo "bench: $*" >&2; }
+die() { say "$*"; exit 1; }
+# Quotes one word, where needed, for bash and for hyperfine's own splitting
+# of a command (-N runs no shell): both follow the same rules.
+q() {
+  if [[ $1 =~ ^[A-Za-z0-9_./=:,@%+-]+$ ]]; then
+    printf '%s' "$1"
+  else
+    local s=${1//\'/\'\\\'\'}
+    printf "'%s'" "$s"
+  fi
+}
+
+for f in build/linux/launcher build/win64/launcher.exe build/win32/launcher.exe; do
+  [ -f "$f" ] || die "$f is missing: run 'make build' first"
+done
+command -v hyperfine >/dev/null || die "hyperfine is missing (scripts/bootstrap.sh installs it)"
+[ -x /usr/bin/time ] || die "/usr/bin/time is missing (package 'time')"
+
+# The application folders stay after the run, so that the commands printed
+# at the end can be run again as they are; each run starts them afresh.
+WORK=$OUT/apps
+mkdir -p "$BIN"
+rm -rf "$RES" "$WORK"
+mkdir -p "$RES" "$WORK"
+WINESERVER_STARTED=0
+cleanup() {
+  # Only a wineserver this run started goes; one found running stays.
+  if [ "$WINESERVER_STARTED" = 1 ]; then
+    WINEPREFIX=$OUT/wineprefix "$WINESERVER" -k 2>/dev/null || true
+  fi
+}
+trap cleanup EXIT
+
+# Runs a command and keeps it, quoted for bash, for the list printed at the end.
+logged() {
+  local word line=""
+  for word in "$@"; do line+="${line:+ }$(q "$word")"; done
+  echo "$line" >>"$RES/commands.txt"
+  "$@"
+}
+
+uptime_load() { cut -d' ' -f1-3 /proc/loadavg; }
+echo "load_before $(uptime_load)" >>"$RES/facts.txt"
+echo "cpus $(nproc)" >>"$RES/facts.txt"
+
+# ---------------------------------------------------------------- helpers
+say "compiling the helpers into $BIN"
+cc -static -O2 -o "$BIN/child" bench/child.c
+cc -static -O2 -o "$BIN/floor" bench/floor.c
+cc -static -O2 -DFORK_EXEC -o "$BIN/floor-fork" bench/floor.c
+cc -static -O2 -o "$BIN/probe" bench/probe.c
+
+# An application folder with its own copy of the launcher: the launcher
+# finds its folder through /proc/self/exe, which a symbolic link would defeat.
+make_app() {  # make_app DIR LAUNCHER JAVA [make_boot.py options]
+  local dir=$1 launcher=$2 java=$3
+  shift 3
+  mkdir -p "$dir"
+  cp "$launcher" "$dir/"
+  /usr/bin/python3 bench/make_boot.py "$dir" "$java" "$@"
+}
+
+# The floors must really start the child and hand back its code.
+"$BIN/floor" "$BIN/child" || die "the floor does not run the child"
+if "$BIN/floor" /bin/false; then die "the floor ignores the child's exit code"; fi
+if "$BIN/floor-fork" /bin/false; then die "the fork floor ignores the child's exit code"; fi
+
+# The launcher must have started the child, not failed before it.
+check_started() {  # check_started OUTPUT_FILE WHAT
+  grep -q "launchJava:retCode=0" "$1" || { cat "$1" >&2; die "$2 did not run its child"; }
+}
+
+# ---------------------------------------------------- 1. native start-up
+NAPP=$WORK/native-app
+make_app "$NAPP" build/linux/launcher "$BIN/child"
+"$NAPP/launcher" >"$WORK/native-check.txt"
+grep -q "javaCommandLine=$BIN/child" "$WORK/native-check.txt" || die "the launcher built another command line"
+check_started "$WORK/native-check.txt" "the native launcher"
+
+say "native start-up: 4 commands x $NATIVE_RUNS runs"
+logged hyperfine -N --warmup 20 --runs "$NATIVE_RUNS" --export-json "$RES/native.json" \
+  -n child "$(q "$BIN/child")" \
+  -n floor "$(q "$BIN/floor") $(q "$BIN/child")" \
+  -n floor-fork "$(q "$BIN/floor-fork") $(q "$BIN/child")" \
+  -n launcher "$(q "$NAPP/launcher")" >"$RES/native.txt" 2>&1 ||
+  die "hyperfine failed: see $RES/native.txt"
+
+NATIVE_RATIO=$(/usr/bin/python3 bench/table.py --ratio "$RES/native.json" launcher floor)
+
+# ------------------------- 1b. where the time goes, if over the target
+if /usr/bin/python3 -c "import sys; sys.exit(0 if float(sys.argv[1]) > 1.10 else 1)" "$NATIVE_RATIO"; then
+  say "ratio $NATIVE_RATIO is over 1.10: counting page faults and instructions"
+  if perf stat -e task-clock,page-faults -o /dev/null true 2>/dev/null; then
+    for name in floor floor-fork launcher; do
+      case $name in
+        floor) cmd=("$BIN/floor" "$BIN/child") ;;
+        floor-fork) cmd=("$BIN/floor-fork" "$BIN/child") ;;
+        launcher) cmd=("$NAPP/launcher") ;;
+      esac
+      logged perf stat -x, -r 100 -e task-clock,page-faults -o "$WORK/perf.txt" -- "${cmd[@]}" >/dev/null
+      awk -F, -v n="$name" '$3 == "task-clock" { print "perf_task_ms_" n, $1 }
+                            $3 == "page-faults" { print "perf_faults_" n, $1 }' "$WORK/perf.txt" >>"$RES/invest.txt"
+    done
+  else
+    echo "perf_missing 1" >>"$RES/invest.txt"
+  fi
+  if command -v valgrind >/dev/null && command -v callgrind_annotate >/dev/null; then
+    # Without --trace-children only the spawning process is counted.
+    logged valgrind --tool=callgrind --callgrind-out-file="$WORK/cg.floor" "$BIN/floor" "$BIN/child" >/dev/null 2>&1
+    logged valgrind --tool=callgrind --callgrind-out-file="$WORK/cg.launcher" "$NAPP/launcher" >/dev/null 2>&1
+    echo "ir_floor $(awk '/^(summary|totals):/ { print $2; exit }' "$WORK/cg.floor")" >>"$RES/invest.txt"
+    echo "ir_launcher $(awk '/^(summary|totals):/ { print $2; exit }' "$WORK/cg.launcher")" >>"$RES/invest.txt"
+    callgrind_annotate --inclusive=yes --threshold=100 "$WORK/cg.launcher" >"$WORK/cg.launcher.txt" 2>/dev/null
+    ir_of() {  # ir_of KEY PATTERN: inclusive count of the first function matching
+      local n
+      n=$(grep -E "$2" "$WORK/cg.launcher.txt" | head -1 | awk '{ gsub(",", "", $1); print $1 }')
+      echo "$1 ${n:-0}" >>"$RES/invest.txt"
+    }
+    ir_of ir_iostream_init 'std::ios_base::Init::Init\(\)'
+    ir_of ir_read_boot 'readBootXml\('
+    ir_of ir_execute ':execute\(char'
+  else
+    echo "valgrind_missing 1" >>"$RES/invest.txt"
+  fi
+fi
+
+# ------------------------------------------------ 2. start-up under Wine
+wine_section() {
+  if [ ! -x "$WINE" ] || [ ! -x "$WINESERVER" ]; then
+    echo "wine64 is not installed" >"$RES/wine.skip"
+    return
+  fi
+  if ! command -v x86_64-w64-mingw32-gcc-posix >/dev/null; then
+    echo "x86_64-w64-mingw32-gcc-posix is not installed" >"$RES/wine.skip"
+    return
+  fi
+  x86_64-w64-mingw32-gcc-posix -static -O2 -mwindows -o "$BIN/floor.exe" bench/win_floor.c
+  # A GUI-subsystem child, so that neither side pays for a console host.
+  x86_64-w64-mingw32-gcc-posix -static -O2 -mwindows -o "$BIN/child.exe" bench/child.c
+
+  # Every Wine command gets this environment, the logged ones too, so that
+  # they rerun alike.
+  local wenv=(env -u DISPLAY -u WAYLAND_DISPLAY WINEPREFIX="$OUT/wineprefix" WINEDEBUG=-all
+              WINEDLLOVERRIDES="mscoree,mshtml=")
+  mkdir -p "$OUT/wineprefix"
+  # A persistent server: otherwise every run would pay for starting one.
+  if "${wenv[@]}" "$WINESERVER" -p 2>/dev/null; then WINESERVER_STARTED=1; fi
+  if [ ! -f "$OUT/wineprefix/system.reg" ]; then
+    say "creating the Wine prefix $OUT/wineprefix (once)"
+    "${wenv[@]}" "$WINE" wineboot -i >/dev/null 2>&1
+  fi
+
+  local wapp=$WORK/wine-app
+  mkdir -p "$wapp"
+  cp "$BIN/child.exe" "$wapp/child.exe"
+  make_app "$wapp" build/win64/launcher.exe '${APP_DIR}child.exe'
+  # The same file for the floor, by the name Wine gives it (drive Z: is /;
+  # Windows takes forward slashes, which need no quoting on the way).
+  local child_win="Z:$wapp/child.exe"
+  "${wenv[@]}" "$WINE" "$wapp/launcher.exe" >"$WORK/wine-check.txt" 2>/dev/null || true
+  check_started "$WORK/wine-check.txt" "the win64 launcher"
+  "${wenv[@]}" "$WINE" "$BIN/floor.exe" "$child_win" || die "the Windows floor does not run the child"
+
+  say "start-up under wine64: 2 commands x $WINE_RUNS runs"
+  logged "${wenv[@]}" hyperfine -N --warmup 10 --runs "$WINE_RUNS" --export-json "$RES/wine.json" \
+    -n floor "$(q "$WINE") $(q "$BIN/floor.exe") $(q "$child_win")" \
+    -n launcher "$(q "$WINE") $(q "$wapp/launcher.exe")" >"$RES/wine.txt" 2>&1 ||
+    die "hyperfine under Wine failed: see $RES/wine.txt"
+}
+wine_section
+
+# --------------------------------------------------------- 3. memory
+say "peak memory: $MEM_RUNS runs each of three children"
+# Logs only the first of several alike runs.
+first() {
+  local i=$1
+  shift
+  if [ "$i" = 1 ]; then logged "$@"; else "$@"; fi
+}
+max_rss() { awk -F': ' '/Maximum resident set size/ { print $2 }' "$1"; }
+probe_field() { sed -n "s/.*$2=\([0-9-]*\).*/\1/p" "$1"; }
+
+make_app "$WORK/mem-trivial" build/linux/launcher "$BIN/child"
+for i in $(seq "$MEM_RUNS"); do
+  first "$i" /usr/bin/time -v -o "$WORK/tv.txt" "$WORK/mem-trivial/launcher" >"$WORK/mem-out.txt"
+  check_started "$WORK/mem-out.txt" "the launcher (trivial child)"
+  echo "tv_trivial $(max_rss "$WORK/tv.txt")" >>"$RES/mem.txt"
+done
+logged /usr/bin/time -v -o "$WORK/tv.txt" "$BIN/child"
+echo "tv_child_alone $(max_rss "$WORK/tv.txt")" >>"$RES/mem.txt"
+# One process alone, seen both ways: how far time -v and /proc differ
+# without any children.
+logged /usr/bin/time -v -o "$WORK/tv.txt" "$BIN/probe" >"$WORK/probe-alone.txt"
+echo "tv_probe_alone $(max_rss "$WORK/tv.txt")" >>"$RES/mem.txt"
+echo "probe_alone_hwm $(probe_field "$WORK/probe-alone.txt" self_hwm_kb)" >>"$RES/mem.txt"
+
+make_app "$WORK/mem-probe" build/linux/launcher "$BIN/probe"
+for i in $(seq "$MEM_RUNS"); do
+  first "$i" /usr/bin/time -v -o "$WORK/tv.txt" "$WORK/mem-probe/launcher" >"$WORK/mem-out.txt"
+  check_started "$WORK/mem-out.txt" "the launcher (probe child)"
+  echo "tv_probe $(max_rss "$WORK/tv.txt")" >>"$RES/mem.txt"
+  echo "launcher_hwm $(probe_field "$WORK/mem-out.txt" parent_hwm_kb)" >>"$RES/mem.txt"
+done
+
+make_app "$WORK/mem-fat" build/linux/launcher "$BIN/probe" --args "$FAT_MIB"
+for i in $(seq "$MEM_RUNS"); do
+  first "$i" /usr/bin/time -v -o "$WORK/tv.txt" "$WORK/mem-fat/launcher" >"$WORK/mem-out.txt"
+  check_started "$WORK/mem-out.txt" "the launcher (${FAT_MIB} MiB child)"
+  echo "tv_fat $(max_rss "$WORK/tv.txt")" >>"$RES/mem.txt"
+  echo "fat_launcher_hwm $(probe_field "$WORK/mem-out.txt" parent_hwm_kb)" >>"$RES/mem.txt"
+  echo "fat_child_hwm $(probe_field "$WORK/mem-out.txt" self_hwm_kb)" >>"$RES/mem.txt"
+done
+echo "fat_mib $FAT_MIB" >>"$RES/facts.txt"
+
+# ------------------------------------------------------------ 3b. size
+STRIPPED=$WORK/launcher-stripped.exe
+i686-w64-mingw32-strip -o "$STRIPPED" build/win32/launcher.exe
+echo "win32_size $(stat -c %s build/win32/launcher.exe)" >>"$RES/facts.txt"
+echo "win32_stripped $(stat -c %s "$STRIPPED")" >>"$RES/facts.txt"
+
+# ---------------------------------------- 4. size of the boot definition
+say "boot definitions of 10, 1,000 and 100,000 items"
+for n in 10 1000 100000; do
+  make_app "$WORK/scale-$n" build/linux/launcher "$BIN/child" --items "$n"
+  "$WORK/scale-$n/launcher" >"$WORK/scale-check.txt"
+  check_started "$WORK/scale-check.txt" "the launcher with $n items"
+  [ "$(grep -c '<item ' "$WORK/scale-$n/config/boot.xml")" -eq "$n" ] || die "boot.xml for $n has the wrong item count"
+  /usr/bin/time -v -o "$WORK/tv.txt" "$WORK/scale-$n/launcher" >/dev/null
+  echo "scale_rss_$n $(max_rss "$WORK/tv.txt")" >>"$RES/mem.txt"
+done
+logged hyperfine -N --warmup 3 --runs 40 --export-json "$RES/scale-small.json" \
+  -n items-10 "$(q "$WORK/scale-10/launcher")" \
+  -n items-1000 "$(q "$WORK/scale-1000/launcher")" >"$RES/scale-small.txt" 2>&1 ||
+  die "hyperfine failed: see $RES/scale-small.txt"
+logged hyperfine -N --warmup 1 --runs 10 --export-json "$RES/scale-big.json" \
+  -n items-100000 "$(q "$WORK/scale-100000/launcher")" >"$RES/scale-big.txt" 2>&1 ||
+  die "hyperfine failed: see $RES/scale-big.txt"
+
+echo "load_after $(uptime_load)" >>"$RES/facts.txt"
+/usr/bin/python3 bench/table.py "$RES"
