@@ -1,29 +1,193 @@
 #include "xmlutil.h"
 
+#include <algorithm>
 #include <boost/foreach.hpp>
 #include <boost/property_tree/xml_parser.hpp>
+#include <cstring>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <locale>
+#include <sstream>
 
 using boost::property_tree::ptree;
+using boost::property_tree::xml_parser_error;
 
-ptree readXmlFile(std::string filePath) {
-    std::cout << filePath << std::endl;
-    ptree pt;
-    boost::property_tree::read_xml(filePath, pt, 0, std::locale());
-    return pt;
+// The fuzzer builds with a small limit, which its mutations reach.
+#ifndef XML_NESTING_LIMIT
+#define XML_NESTING_LIMIT 1000
+#endif
+const int maxXmlNesting = XML_NESTING_LIMIT;
+
+namespace {
+
+// The library's reader recurses once per element level, both while it
+// parses and while it builds the tree: about 400 bytes of stack a level
+// (2.3 KB with AddressSanitizer): 100,000 levels crash it, and the 2 MB
+// stack of the win64 build already about 4,400. Deeper text is refused
+// before the library sees it.
+//
+// The scan follows the library's grammar for the flags read_xml uses
+// (rapidxml, comments kept): the first NUL ends the text; comments, CDATA,
+// processing instructions, DOCTYPE and quoted attribute values nest
+// nothing; closing tags are not matched by name. Where the library would
+// stop with an error the scan may stop too, or go on with a wrong count:
+// either way the caller lets the library look at the text before the
+// position found first, so its own error still wins.
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-ptree readXmlStream(std::istream& in, const std::string& fileName) {
+bool isNameChar(char c) {
+    return c != '\0' && !isBlank(c) && c != '/' && c != '>' && c != '?';
+}
+
+bool isAttributeNameChar(char c) {
+    return isNameChar(c) && c != '!' && c != '<' && c != '=';
+}
+
+// Just past the first occurrence of end from p on; NULL when the text ends first.
+const char* pastNext(const char* p, const char* end) {
+    const char* at = std::strstr(p, end);
+    return at ? at + std::strlen(end) : NULL;
+}
+
+// Just past the '>' that ends a DOCTYPE; '>' inside [...] does not count.
+const char* pastDoctype(const char* p) {
+    while (*p != '>') {
+        if (*p == '\0') return NULL;
+        if (*p++ != '[') continue;
+        for (long depth = 1; depth > 0; ++p) {
+            if (*p == '\0') return NULL;
+            if (*p == '[') ++depth;
+            if (*p == ']') --depth;
+        }
+    }
+    return p + 1;
+}
+
+// The offset of the '<' that would open an element deeper than
+// maxXmlNesting, or npos.
+std::size_t findExcessNesting(const char* text) {
+    const char* p = text;
+    if (static_cast<unsigned char>(p[0]) == 0xEF && static_cast<unsigned char>(p[1]) == 0xBB &&
+        static_cast<unsigned char>(p[2]) == 0xBF)
+        p += 3;
+    int depth = 0;
+    while (p != NULL) {
+        if (depth == 0) {
+            while (isBlank(*p)) ++p;
+            if (*p != '<') return std::string::npos;  // the end, or text outside any element
+        } else if (*p != '<') {
+            if (*p == '\0') return std::string::npos;
+            while (*p != '\0' && *p != '<') ++p;
+            continue;
+        }
+        const char* open = p++;
+        if (*p == '/' && depth > 0) {
+            ++p;
+            while (isNameChar(*p)) ++p;
+            while (isBlank(*p)) ++p;
+            if (*p++ != '>') return std::string::npos;
+            --depth;
+            continue;
+        }
+        if (*p == '?') {
+            p = pastNext(p + 1, "?>");
+            continue;
+        }
+        if (*p == '!') {
+            if (p[1] == '-' && p[2] == '-')
+                p = pastNext(p + 3, "-->");
+            else if (std::strncmp(p + 1, "[CDATA[", 7) == 0)
+                p = pastNext(p + 8, "]]>");
+            else if (std::strncmp(p + 1, "DOCTYPE", 7) == 0 && isBlank(p[8]))
+                p = pastDoctype(p + 9);
+            else
+                p = pastNext(p + 1, ">");
+            continue;
+        }
+        const char* name = p;
+        while (isNameChar(*p)) ++p;
+        if (p == name) return std::string::npos;
+        if (depth == maxXmlNesting) return static_cast<std::size_t>(open - text);
+        while (isBlank(*p)) ++p;
+        while (isAttributeNameChar(*p)) {
+            while (isAttributeNameChar(*p)) ++p;
+            while (isBlank(*p)) ++p;
+            if (*p++ != '=') return std::string::npos;
+            while (isBlank(*p)) ++p;
+            char quote = *p++;
+            if (quote != '"' && quote != '\'') return std::string::npos;
+            while (*p != '\0' && *p != quote) ++p;
+            if (*p++ != quote) return std::string::npos;
+            while (isBlank(*p)) ++p;
+        }
+        if (*p == '>') {
+            ++p;
+            ++depth;
+        } else if (p[0] == '/' && p[1] == '>') {
+            p += 2;
+        } else {
+            return std::string::npos;
+        }
+    }
+    return std::string::npos;
+}
+
+ptree parseWithLibrary(const std::string& text, const std::string& fileName) {
+    std::istringstream in(text);
     ptree pt;
     try {
         boost::property_tree::read_xml(in, pt, 0);
-    } catch (const boost::property_tree::xml_parser_error& e) {
+    } catch (const xml_parser_error& e) {
         // Name the source as reading from the file would.
-        throw boost::property_tree::xml_parser_error(e.message(), fileName, e.line());
+        throw xml_parser_error(e.message(), fileName, e.line());
     }
     return pt;
+}
+
+ptree parseText(const std::string& text, const std::string& fileName) {
+    std::size_t tooDeep = findExcessNesting(text.c_str());
+    if (tooDeep == std::string::npos) return parseWithLibrary(text, fileName);
+
+    // Up to there the text nests no deeper than allowed. Given just that
+    // much, the library fails where it ends, an element being open ("unexpected
+    // end of data", which it says only at a NUL, and the scan stopped before
+    // the first), unless it finds a fault of its own on the way: that one is
+    // reported as ever.
+    try {
+        parseWithLibrary(text.substr(0, tooDeep), fileName);
+    } catch (const xml_parser_error& e) {
+        if (e.message() != "unexpected end of data") throw;
+    }
+    long line = static_cast<long>(std::count(text.begin(), text.begin() + tooDeep, '\n')) + 1;
+    std::ostringstream msg;
+    msg << "elements nested too deeply (more than " << maxXmlNesting << " levels)";
+    throw xml_parser_error(msg.str(), fileName, line);
+}
+
+ptree readAll(std::istream& in, const std::string& fileName) {
+    std::string text((std::istreambuf_iterator<char>(in.rdbuf())), std::istreambuf_iterator<char>());
+    if (!in.good()) throw xml_parser_error("read error", fileName, 0);
+    return parseText(text, fileName);
+}
+
+}  // namespace
+
+ptree readXmlFile(std::string filePath) {
+    std::cout << filePath << std::endl;
+    // Opened as the library's read_xml(filename) opens it (text mode on
+    // Windows), for the same bytes and the same errors.
+    std::ifstream stream(filePath.c_str());
+    if (!stream) throw xml_parser_error("cannot open file", filePath, 0);
+    stream.imbue(std::locale());
+    return readAll(stream, filePath);
+}
+
+ptree readXmlStream(std::istream& in, const std::string& fileName) {
+    return readAll(in, fileName);
 }
 
 std::string getXmlValue(const ptree& pt, std::string key1) {

@@ -5,6 +5,12 @@
 #include <istream>
 #include <string>
 
+// Elements may nest this deep (the boot definition needs two levels);
+// deeper text is refused with xml_parser_error "elements nested too deeply
+// (more than 1000 levels)" at the line of the first element too deep,
+// unless the XML reader finds a fault before it.
+extern const int maxXmlNesting;
+
 // The whole file as a property tree; prints the path as a bare line first.
 // Throws the XML reader's errors (xml_parser_error).
 boost::property_tree::ptree readXmlFile(std::string filePath);
