@@ -1,6 +1,7 @@
 #include "procutil.h"
 
 #include <cstdio>
+#include <cstring>
 #include "baseutil.h"
 
 ChildHandle childProcess = NULL;
@@ -13,6 +14,12 @@ void releaseChildProcess() {
 }
 
 int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
+    // Windows refuses a command line of more than 32,767 characters; Wine
+    // instead cuts it at a 64 KiB boundary and starts what is left.
+    if (strlen(lpCommandLine) > 32766) {
+        printf("execute:createProcessResult==%d\n", FALSE);
+        return 1;
+    }
     STARTUPINFOA si;
     PROCESS_INFORMATION pi;
     ZeroMemory(&si, sizeof(si));
