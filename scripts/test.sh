@@ -28,6 +28,8 @@ step "a vendor's name and icon" bash scripts/check_vendor_build.sh
 step "unit tests (native)" ctest --test-dir build/linux --output-on-failure
 step "unit tests (win64 under wine64)" ctest --test-dir build/win64 --output-on-failure
 step "black-box tests" /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/blackbox
+step "sanitizers (ASan, UBSan): unit and native black-box tests" bash scripts/test_sanitizers.sh
+step "fuzzing the boot definition reader" bash fuzz/run.sh 60
 
 echo "test steps: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
