@@ -1,8 +1,6 @@
 """Reading the boot definition: failures end the run with the library's
 text and the failure message; the Java path is quoted when it must be."""
-import os
 import shutil
-import stat
 
 import pytest
 
@@ -85,26 +83,3 @@ def test_failure_message_shows_a_non_ascii_folder_name(tmp_path, kind, request):
     assert r.returncode == 1
     assert r.messages == [BOOT_FAILURE.format(boot_path(app))]
     assert "Café" in r.messages[0]
-
-
-@pytest.mark.skipif(os.name != "posix", reason="POSIX permissions")
-def test_unreadable_boot_definition(app, launch):
-    if app.kind != "native" or os.geteuid() == 0:
-        # root reads anything; run the check as another user when we are root.
-        if app.kind != "native" or shutil.which("setpriv") is None:
-            pytest.skip("needs a native run as a user without read permission")
-    app.boot_items([("java", app.java)])
-    boot = app.root / "config" / "boot.xml"
-    boot.chmod(0)
-    if os.geteuid() == 0:
-        import subprocess
-        for p in [app.root, app.root / "config", app.root.parent, app.root.parent.parent]:
-            p.chmod(p.stat().st_mode | stat.S_IXOTH | stat.S_IROTH)
-        proc = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", str(app.exe)],
-                              capture_output=True, cwd="/")
-        assert proc.returncode == 1
-        err = proc.stderr.decode().splitlines()
-        assert err == [boot_path(app) + ": cannot open file", BOOT_FAILURE.format(boot_path(app))]
-    else:
-        r = launch()
-        expect_failure(app, r, boot_path(app) + ": cannot open file")
