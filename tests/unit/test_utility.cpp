@@ -46,24 +46,23 @@ TEST(WinArgs, ParseWinArgSplitsInPlace) {
 }
 
 TEST(LocalTime, FixedWidthBlankPadded) {
-    struct tm t = {};
-    t.tm_year = 2024 - 1900;
-    t.tm_mon = 0;
-    t.tm_mday = 5;
-    t.tm_hour = 9;
-    t.tm_min = 3;
-    t.tm_sec = 7;
-    t.tm_isdst = 0;
-    EXPECT_EQ("地方時: 2024/ 1/ 5  9: 3: 7 0\n", formatLocalTime(t));
-    t.tm_mon = 11;
-    t.tm_mday = 31;
-    t.tm_hour = 23;
-    t.tm_min = 59;
-    t.tm_sec = 58;
-    t.tm_isdst = 1;
-    EXPECT_EQ("地方時: 2024/12/31 23:59:58 1\n", formatLocalTime(t));
-    t.tm_isdst = -1;
-    EXPECT_EQ("地方時: 2024/12/31 23:59:58 -1\n", formatLocalTime(t));
+    struct Case { int year, month, day, hour, minute, second, isdst; const char* expected; };
+    const Case cases[] = {
+        {2024, 1, 5, 9, 3, 7, 0, "地方時: 2024/ 1/ 5  9: 3: 7 0\n"},
+        {2024, 12, 31, 23, 59, 58, 1, "地方時: 2024/12/31 23:59:58 1\n"},
+        {2024, 12, 31, 23, 59, 58, -1, "地方時: 2024/12/31 23:59:58 -1\n"},
+    };
+    for (const Case& c : cases) {
+        struct tm t = {};
+        t.tm_year = c.year - 1900;
+        t.tm_mon = c.month - 1;
+        t.tm_mday = c.day;
+        t.tm_hour = c.hour;
+        t.tm_min = c.minute;
+        t.tm_sec = c.second;
+        t.tm_isdst = c.isdst;
+        EXPECT_EQ(c.expected, formatLocalTime(t));
+    }
 }
 
 std::string lockOutput(const std::string& file, double* seconds = NULL) {
