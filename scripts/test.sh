@@ -31,5 +31,5 @@ step "black-box tests" /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/b
 step "sanitizers (ASan, UBSan): unit and native black-box tests" bash scripts/test_sanitizers.sh
 step "fuzzing the boot definition reader" bash fuzz/run.sh 60
 
-echo "test steps: $passed passed, $failed failed"
+echo "steps: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
