@@ -17,6 +17,14 @@ std::string javaCommandLine;
 std::string jar2;
 int EXIT_doUpdate = 21;
 
+// fileExists wants a mutable copy of the path.
+static int pathFileExists(const std::string& path) {
+    char* copy = stringToChar(path);
+    int exists = fileExists(copy);
+    delete[] copy;
+    return exists;
+}
+
 std::string buildCommandLine(const std::string& javaPath, const std::string& Xmn,
                              const std::string& Xms, const std::string& Xmx,
                              const std::string& cp, const std::string& jar,
@@ -76,9 +84,7 @@ void readBootXml(std::string bootXmPath) {
     std::string javaMainClass = getXmlValue(pt, jop_main);
 
     javaPath = replacePlaceholders(javaPath, appDir, parentDir);
-    char* javaFile = stringToChar(javaPath);
-    javaPath = quoteJavaPath(javaPath, fileExists(javaFile));
-    delete[] javaFile;
+    javaPath = quoteJavaPath(javaPath, pathFileExists(javaPath));
 
     std::string commandLine = buildCommandLine(javaPath, Xmn, Xms, Xmx, cp, jar, args, javaMainClass);
     javaCommandLine = commandLine;
@@ -94,11 +100,7 @@ void renameUpFile() {
     // Without ".jar" in the path there is no distinct staged file: the test
     // would find the jar itself, which must never be moved.
     int upFileExists = 0;
-    if (upFilePath != jarFilePath) {
-        char* upFile = stringToChar(upFilePath);
-        upFileExists = fileExists(upFile);
-        delete[] upFile;
-    }
+    if (upFilePath != jarFilePath) upFileExists = pathFileExists(upFilePath);
     std::cout << "upFileExists=" << upFileExists << std::endl;
     if (upFileExists == 0) return;
     if (isReadOnlyFile(jarFilePath)) return;
@@ -171,9 +173,7 @@ int launcherMain(int argc, char** argv) {
     std::string debugFilePath = appDir;
     debugFilePath += fileSep;
     debugFilePath += "debug";
-    char* debugFile = stringToChar(debugFilePath);
-    int debugFileExists = fileExists(debugFile);
-    delete[] debugFile;
+    int debugFileExists = pathFileExists(debugFilePath);
     std::cout << "debugFileExists=" << debugFileExists << std::endl;
     if (debugFileExists != 0) openConsole();
 
