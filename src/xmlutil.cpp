@@ -168,13 +168,14 @@ ptree parseText(const std::string& text, const std::string& fileName) {
     throw xml_parser_error(msg.str(), fileName, line);
 }
 
-ptree readAll(std::istream& in, const std::string& fileName) {
+}  // namespace
+
+ptree readXmlStream(std::istream& in, const std::string& fileName) {
+    // Read whole, then checked, as the library reads a stream.
     std::string text((std::istreambuf_iterator<char>(in.rdbuf())), std::istreambuf_iterator<char>());
     if (!in.good()) throw xml_parser_error("read error", fileName, 0);
     return parseText(text, fileName);
 }
-
-}  // namespace
 
 ptree readXmlFile(std::string filePath) {
     std::cout << filePath << std::endl;
@@ -183,11 +184,7 @@ ptree readXmlFile(std::string filePath) {
     std::ifstream stream(filePath.c_str());
     if (!stream) throw xml_parser_error("cannot open file", filePath, 0);
     stream.imbue(std::locale());
-    return readAll(stream, filePath);
-}
-
-ptree readXmlStream(std::istream& in, const std::string& fileName) {
-    return readAll(in, fileName);
+    return readXmlStream(stream, filePath);
 }
 
 std::string getXmlValue(const ptree& pt, std::string key1) {
