@@ -6,11 +6,27 @@ pkgs=(
   cmake make g++ clang libclang-rt-14-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   libboost-dev googletest
-  wine64 xvfb xdotool x11-utils imagemagick fonts-noto-cjk icoutils
+  wine64 xvfb xdotool x11-utils imagemagick fonts-noto-cjk icoutils locales
   python3 python3-pytest
   default-jdk-headless
   hyperfine time
+  osslsigncode openssl
 )
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+
+# The product is a 32-bit program: its tests need Debian's i386 Wine, which
+# only runs where the kernel runs i386 programs (scripts/can_run_i386.sh).
+if bash "$(dirname "$0")/can_run_i386.sh"; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "bootstrap: adding the i386 architecture"
+    $SUDO dpkg --add-architecture i386
+  fi
+  pkgs+=(wine32:i386)
+else
+  echo "bootstrap: this kernel runs no i386 programs; 32-bit Wine is left out"
+fi
 
 missing=()
 for p in "${pkgs[@]}"; do
@@ -21,8 +37,12 @@ done
 
 if [ ${#missing[@]} -gt 0 ]; then
   echo "bootstrap: installing ${missing[*]}"
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO=sudo
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Wine takes its ANSI code page from the locale: the Japanese tests need it.
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+  echo "bootstrap: generating the ja_JP.UTF-8 locale"
+  $SUDO localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
 fi
