@@ -22,3 +22,7 @@ target_compile_definitions(unit_tests PRIVATE
 add_dependencies(unit_tests fakejava)
 # One process for the whole binary: under Wine every start costs seconds.
 add_test(NAME unit_tests COMMAND unit_tests)
+# A loader that cannot run the binary may exit 0 having run nothing: only
+# GoogleTest's own verdict counts.
+set_tests_properties(unit_tests PROPERTIES
+  PASS_REGULAR_EXPRESSION "\\[  PASSED  \\]" FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]")

@@ -1,10 +1,13 @@
-"""Black-box harness: runs the real launcher, natively and the win64 build
-under wine64, in temporary application folders.
+"""Black-box harness: runs the real launcher, natively and a Windows build
+under Wine (the product, win32, under 32-bit Wine unless
+LAUNCHER_WINE_BUILD=win64 says otherwise), in temporary application folders.
 
 Under Wine the launcher's message boxes are real windows on an Xvfb
-display: a watcher presses Return on every box captioned "Error", and the
-box texts are read back from Wine's message-box trace, in order with the
-lines on standard error."""
+display: a watcher clicks OK on every box captioned "Error", and the box
+texts are read back from Wine's message-box trace, in order with the lines
+on standard error. A run must prove that it ran (the launcher always writes
+its argument count first): the 64-bit loader given the 32-bit product
+prints nothing and exits 0."""
 import os
 import re
 import shutil
@@ -17,8 +20,12 @@ import pytest
 
 ROOT = Path(__file__).resolve().parents[2]
 BUILD = ROOT / "build"
-WINE = "/usr/lib/wine/wine64"
+WINE_BUILD = os.environ.get("LAUNCHER_WINE_BUILD", "win32")
+WINE64 = "/usr/lib/wine/wine64"
+WINE = "/usr/lib/wine/wine" if WINE_BUILD == "win32" else WINE64
 WINESERVER = "/usr/lib/wine/wineserver"
+# Where i386 is emulated (qemu) a Wine start takes far longer: time limits grow.
+SLOWDOWN = float(os.environ.get("LAUNCHER_WINE_SLOWDOWN", "1"))
 
 KINDS = ["native", "wine"]
 
@@ -39,6 +46,7 @@ def pytest_addoption(parser):
 
 def pytest_configure(config):
     config.addinivalue_line("markers", "kinds(*names): run the test only with these launcher builds")
+    config.addinivalue_line("markers", "product: the set that runs the product where each Wine start is slow")
 
 
 def pytest_generate_tests(metafunc):
@@ -84,7 +92,7 @@ def wine_env(display):
     subprocess.run([WINESERVER, "-p"], env=env)
     # Wine's stand-ins for the Windows UI fonts have no Japanese glyphs.
     for font in UI_FONTS:
-        subprocess.run([WINE, "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v", font,
+        subprocess.run([WINE64, "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v", font,
                         "/t", "REG_SZ", "/d", "Noto Sans CJK JP", "/f"], env=env,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
     _warm_up_desktop(env)
@@ -120,7 +128,7 @@ class App:
         self.root.mkdir(parents=True, exist_ok=True)
         exe = "launcher.exe" if kind == "wine" else "launcher"
         java = "fakejava.exe" if kind == "wine" else "fakejava"
-        build = BUILD / "win64" if kind == "wine" else ROOT / os.environ.get("LAUNCHER_NATIVE_BUILD", "build/linux")
+        build = BUILD / WINE_BUILD if kind == "wine" else ROOT / os.environ.get("LAUNCHER_NATIVE_BUILD", "build/linux")
         shutil.copy2(build / exe, self.root / exe)
         shutil.copy2(build / java, self.root / java)
         self.exe = self.root / exe
@@ -248,36 +256,70 @@ class Result:
         return out
 
 
+def dismiss_box(window, env):
+    """Clicks the box's one button, then presses Return in it. A key event
+    sent to the window alone is sometimes ignored by Wine; clicks through
+    XTEST at the button, which sits centred at the bottom, are not."""
+    geometry = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window], env=env,
+                              capture_output=True, text=True).stdout
+    g = dict(line.split("=", 1) for line in geometry.split() if "=" in line)
+    if {"X", "Y", "WIDTH", "HEIGHT"} <= g.keys():
+        x = int(g["X"]) + int(g["WIDTH"]) // 2
+        y = int(g["Y"]) + int(g["HEIGHT"]) - 24
+        # The first click activates the box, the second presses the button.
+        subprocess.run(["xdotool", "mousemove", str(x), str(y), "sleep", "0.1", "click", "1",
+                        "sleep", "0.2", "click", "1"], env=env, capture_output=True, timeout=10)
+    subprocess.run(["xdotool", "windowfocus", window, "key", "Return"], env=env,
+                   capture_output=True, timeout=10)
+
+
 def _dismiss_boxes(env, stop):
     while not stop.is_set():
         found = subprocess.run(["xdotool", "search", "--name", "^Error$"], env=env,
                                capture_output=True, text=True).stdout.split()
         for window in found:
-            subprocess.run(["xdotool", "key", "--window", window, "Return"], env=env,
-                           capture_output=True)
+            dismiss_box(window, env)
         stop.wait(0.2)
 
 
-def run(app, request=None, args=(), timeout=120, cwd=None, env=None):
-    """Runs the app's launcher; returns a Result."""
+class NeverRan(AssertionError):
+    """The launcher wrote nothing: whatever exited, it was not the launcher."""
+
+
+def run(app, request=None, args=(), timeout=120, cwd=None, env=None, loader=None):
+    """Runs the app's launcher; returns a Result. A run that hangs is ended
+    after timeout seconds and fails with its transcript so far."""
     start = time.monotonic()
     if app.kind == "native":
-        cmd = [str(app.exe), *args]
-        proc = subprocess.Popen(cmd, cwd=cwd or "/", stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        out, err = proc.communicate(timeout=timeout)
-        return Result(proc.returncode, out, err, "native", proc.pid, time.monotonic() - start)
-    env = env or request.getfixturevalue("wine_env")
+        cmd, cwd = [str(app.exe), *args], cwd or "/"
+    else:
+        env = env or request.getfixturevalue("wine_env")
+        cmd, cwd = [loader or WINE, str(app.exe), *args], cwd or app.root
+        timeout *= SLOWDOWN
     stop = threading.Event()
-    watcher = threading.Thread(target=_dismiss_boxes, args=(env, stop), daemon=True)
-    watcher.start()
+    watcher = None
+    if app.kind == "wine":
+        watcher = threading.Thread(target=_dismiss_boxes, args=(env, stop), daemon=True)
+        watcher.start()
     try:
-        proc = subprocess.Popen([WINE, str(app.exe), *args], cwd=cwd or app.root, env=env,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        out, err = proc.communicate(timeout=timeout)
+        # A session of its own, so that a hung run ends with all its children.
+        proc = subprocess.Popen(cmd, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                start_new_session=True)
+        try:
+            out, err = proc.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            os.killpg(proc.pid, 9)
+            out, err = proc.communicate(timeout=30)
+            pytest.fail(f"the launcher hung for {timeout:.0f} s; standard output so far:\n"
+                        f"{out.decode('utf-8', 'replace')}\nstandard error:\n{err.decode('utf-8', 'replace')}")
     finally:
         stop.set()
-        watcher.join()
-    return Result(proc.returncode, out, err, "wine", None, time.monotonic() - start)
+        if watcher:
+            watcher.join()
+    if not out.startswith(b"argc="):
+        raise NeverRan(f"{' '.join(cmd)} exited {proc.returncode} without the launcher's first line; "
+                       f"standard error: {err.decode('utf-8', 'replace')[-2000:]}")
+    return Result(proc.returncode, out, err, app.kind, proc.pid, time.monotonic() - start)
 
 
 @pytest.fixture

@@ -1,7 +1,9 @@
 """The launch sequence up to the boot definition: argument lines, paths,
 the debug marker."""
+import pytest
+
 import transcript
-from conftest import BOOT_FAILURE, run
+from conftest import WINE64, WINE_BUILD, NeverRan, run
 
 
 def boot_path(app):
@@ -22,6 +24,7 @@ def test_arguments_change_only_the_count(app, launch):
 
 def test_debug_marker_file_opens_the_console(app, launch):
     (app.root / "debug").write_text("")
+    app.boot_items([("java", app.java), ("-jar", "app.jar")])
     r = launch()
     assert r.lines[2] == "debugFileExists=1"
     if app.kind == "wine":
@@ -29,8 +32,10 @@ def test_debug_marker_file_opens_the_console(app, launch):
         assert r.lines == transcript.head(app)[:2] + ["debugFileExists=1"]
     else:
         # POSIX has no console to open: output stays where the starter put it.
-        assert r.lines[3:] == transcript.head(app)[3:5]
-    assert r.report[-1] == BOOT_FAILURE.format(boot_path(app))
+        assert r.lines[3:5] == transcript.head(app)[3:5]
+    # The launch goes on behind the console.
+    assert r.returncode == 0 and r.messages == []
+    assert [run["args"] for run in app.runs()] == [["-jar", "app.jar"]]
 
 
 def test_directory_named_debug_does_not_count(app, launch):
@@ -49,3 +54,12 @@ def test_launcher_deep_below_the_path_limit(tmp_path, kind, request):
     assert len(app.app_dir) > 300
     r = run(app, request)
     assert r.lines[3] == "bootXmPath=" + boot_path(app)
+
+
+@pytest.mark.kinds("wine")
+@pytest.mark.product
+@pytest.mark.skipif(WINE_BUILD != "win32", reason="the trap is the 32-bit product under the 64-bit loader")
+def test_a_run_that_never_started_the_launcher_fails(app, request):
+    # The 64-bit loader given the 32-bit product prints nothing and exits 0.
+    with pytest.raises(NeverRan):
+        run(app, request, loader=WINE64)

@@ -6,7 +6,7 @@ import textwrap
 import pytest
 
 import transcript
-from conftest import App, LAUNCH_ERROR, UPDATE_FAILURE, run
+from conftest import App, BOOT_FAILURE, LAUNCH_ERROR, UPDATE_FAILURE, run
 
 
 def prepare(app, main_codes, updater_codes=None, updater_dir=True):
@@ -36,14 +36,19 @@ def test_main_ends_with_0(app, launch):
     assert app.runs() == [{"cwd": app.path(), "args": ["-Xmx64m", "-jar", "app.jar"]}]
 
 
+@pytest.mark.product
 def test_one_update_cycle(app, launch):
-    cmd = prepare(app, [21, 0], [0])
+    # The updater also replaces the boot definition: the loop goes on with
+    # the command line it read at the start, the next start reads the new one.
+    cmd = prepare(app, [21, 0], ["0,write=../config/boot.xml"])
     r = launch()
     expect(app, r, transcript.launch(app.app_dir, cmd, 21) + transcript.launch(updater_dir(app), cmd, 0)
            + transcript.launch(app.app_dir, cmd, 0))
     assert [x["cwd"] for x in app.runs()] == [app.path()] * 2
     assert [x["cwd"] for x in app.runs("updater")] == [app.path("updater")]
-    assert app.runs("updater")[0]["args"] == app.runs()[0]["args"]
+    assert app.runs("updater")[0]["args"] == app.runs()[0]["args"] == app.runs()[1]["args"]
+    boot = app.app_dir + "config" + app.sep + "boot.xml"
+    assert launch().messages == [BOOT_FAILURE.format(boot)]
 
 
 def test_main_ends_with_1_shows_launch_error_although_it_ran(app, launch):

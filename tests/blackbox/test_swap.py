@@ -10,7 +10,7 @@ def prepare(app, jar="app.jar"):
     return app.java_path() + "  -jar " + jar
 
 
-@pytest.mark.parametrize("jar_exists", [True, False])
+@pytest.mark.parametrize("jar_exists", [pytest.param(True, marks=pytest.mark.product), False])
 def test_staged_file_becomes_the_jar_before_the_launch(app, launch, jar_exists):
     cmd = prepare(app)
     if jar_exists:
