@@ -8,6 +8,21 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
+# "test.sh --wine32 CMD…" runs CMD with a Wine prefix of its own for 32-bit
+# Wine (inside scripts/i386.sh where i386 is emulated: the prefix's 32-bit
+# half can only be made where 32-bit programs run).
+if [ "${1:-}" = "--wine32" ]; then
+  shift
+  export WINEPREFIX="$PWD/build/wineprefix32" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  mkdir -p "$WINEPREFIX"
+  /usr/lib/wine/wineserver -p 2>/dev/null
+  /usr/lib/wine/wine cmd /c exit </dev/null >/dev/null 2>&1
+  "$@"
+  status=$?
+  /usr/lib/wine/wineserver -k 2>/dev/null
+  exit $status
+fi
+
 export WINEPREFIX="$PWD/build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 failed=0
 passed=0
@@ -50,12 +65,12 @@ case "$i386" in
   qemu)
     # Those that start no process: each start costs a minute here.
     step "unit tests (win32 under 32-bit Wine, i386 through qemu; those that start no process)" \
-      bash scripts/i386.sh bash scripts/run_gtest.sh build/win32/unit_tests.exe \
+      bash scripts/i386.sh bash scripts/test.sh --wine32 bash scripts/run_gtest.sh build/win32/unit_tests.exe \
       --gtest_filter=-Execute.*:ModuleUpdate.*:UpdateLoop.*:FileLock.*
     step "black-box tests (native, and win64 under wine64)" \
       env LAUNCHER_WINE_BUILD=win64 "${pytest[@]}"
     step "black-box tests of the product (win32 under 32-bit Wine, i386 through qemu; the product set)" \
-      bash scripts/i386.sh env LAUNCHER_WINE_BUILD=win32 LAUNCHER_WINE_SLOWDOWN=8 \
+      bash scripts/i386.sh bash scripts/test.sh --wine32 env LAUNCHER_WINE_BUILD=win32 LAUNCHER_WINE_SLOWDOWN=8 \
       "${pytest[@]}" --kinds wine -m product
     ;;
   *)

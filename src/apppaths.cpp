@@ -1,8 +1,11 @@
 #include "apppaths.h"
 
+#include "baseutil.h"
+
 std::string appDir;
 std::string exeFileName;
 std::string parentDir;
+std::string appDirForUser;
 
 static bool isSeparator(char c, PathRules rules) {
     return c == '/' || (rules == WindowsPaths && c == '\\');
@@ -13,7 +16,7 @@ static const char* separatorOf(PathRules rules) {
 }
 
 void splitPath(const std::string& path, PathRules rules, std::string& drive,
-               std::string& dir, std::string& fname, std::string& ext) {
+               std::string& dir, std::string& fname, std::string& ext, LeadByteTest leadByte) {
     std::string rest = path;
     drive.clear();
     if (rules == WindowsPaths && rest.size() >= 2 && rest[1] == ':') {
@@ -21,8 +24,10 @@ void splitPath(const std::string& path, PathRules rules, std::string& drive,
         rest = rest.substr(2);
     }
     std::string::size_type name = 0;
-    for (std::string::size_type i = 0; i < rest.size(); ++i)
-        if (isSeparator(rest[i], rules)) name = i + 1;
+    for (std::string::size_type i = 0; i < rest.size(); ++i) {
+        if (leadByte != 0 && leadByte(static_cast<unsigned char>(rest[i]))) ++i;  // and its trail byte
+        else if (isSeparator(rest[i], rules)) name = i + 1;
+    }
     dir = rest.substr(0, name);
     std::string file = rest.substr(name);
     std::string::size_type dot = file.rfind('.');
@@ -31,14 +36,14 @@ void splitPath(const std::string& path, PathRules rules, std::string& drive,
     ext = file.substr(dot);
 }
 
-std::string parentDirOf(const std::string& dir, PathRules rules) {
+std::string parentDirOf(const std::string& dir, PathRules rules, LeadByteTest leadByte) {
     std::string parent = dir;
-    if (!parent.empty() && isSeparator(parent[parent.size() - 1], rules)) {
+    std::string drive, directory, fname, ext;
+    splitPath(parent, rules, drive, directory, fname, ext, leadByte);
+    if (!directory.empty() && fname.empty() && ext.empty()) {
         // The last element is empty: only the trailing separator goes.
         parent.erase(parent.size() - 1);
     } else {
-        std::string drive, directory, fname, ext;
-        splitPath(parent, rules, drive, directory, fname, ext);
         parent = drive + directory;
         // "C:\A\x" has the parent "C:\A", and "C:x" or "x" have none.
         if (!directory.empty() && directory.size() > 1) parent.erase(parent.size() - 1);
@@ -47,14 +52,22 @@ std::string parentDirOf(const std::string& dir, PathRules rules) {
     return parent + separatorOf(rules);
 }
 
-void setModulePaths(const std::string& modulePath, PathRules rules) {
+void setModulePaths(const std::string& modulePath, PathRules rules, LeadByteTest leadByte) {
     std::string drive, dir, fname, ext;
-    splitPath(modulePath, rules, drive, dir, fname, ext);
+    splitPath(modulePath, rules, drive, dir, fname, ext, leadByte);
     appDir = drive + dir;
     exeFileName = fname + ext;
-    parentDir = parentDirOf(appDir, rules);
+    parentDir = parentDirOf(appDir, rules, leadByte);
 }
 
 void setModuleFileName() {
-    setModulePaths(currentModulePath(), nativePathRules);
+    setModulePaths(currentModulePath(), nativePathRules, nativeLeadByte);
+    appDirForUser = currentModuleDirForUser();
+    if (appDirForUser.empty()) appDirForUser = ansiToUtf8(appDir);
+}
+
+std::string pathForUser(const std::string& path) {
+    if (!appDir.empty() && path.compare(0, appDir.size(), appDir) == 0)
+        return appDirForUser + ansiToUtf8(path.substr(appDir.size()));
+    return ansiToUtf8(path);
 }

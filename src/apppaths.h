@@ -12,22 +12,43 @@ enum PathRules { WindowsPaths, PosixPaths };
 // The rules of the platform the launcher was built for.
 extern const PathRules nativePathRules;
 
+// Whether a byte opens a double-byte character of the ANSI code page. Its
+// second byte may equal a backslash (0x5C in "ソ" of code page 932), which
+// then separates nothing. Null: every character is one byte.
+typedef bool (*LeadByteTest)(unsigned char c);
+extern const LeadByteTest nativeLeadByte;
+
 // Splits a path the way the C runtime's _splitpath does: the drive ("C:",
 // Windows rules only), the directory up to and including the last separator,
 // the file name up to its last dot, and the extension from that dot.
 void splitPath(const std::string& path, PathRules rules, std::string& drive,
-               std::string& dir, std::string& fname, std::string& ext);
+               std::string& dir, std::string& fname, std::string& ext,
+               LeadByteTest leadByte = 0);
 
 // The parent path of dir as Boost.Filesystem computes it, plus the separator.
 // A directory that ends in a separator has an empty last element, so for
 // every appDir this gives appDir back.
-std::string parentDirOf(const std::string& dir, PathRules rules);
+std::string parentDirOf(const std::string& dir, PathRules rules, LeadByteTest leadByte = 0);
 
 // Fills appDir, exeFileName and parentDir from the executable's full path.
-void setModulePaths(const std::string& modulePath, PathRules rules);
+void setModulePaths(const std::string& modulePath, PathRules rules, LeadByteTest leadByte = 0);
 
-// The full path of the running executable, however long it is.
+// appDir as the user sees it, in UTF-8: never a short (8.3) form, never
+// "?" for a character the ANSI code page lacks.
+extern std::string appDirForUser;
+
+// The full path of the running executable, however long it is, as the
+// launcher uses it: on Windows in the ANSI code page, in its short (8.3)
+// form where the code page cannot spell the long one. Empty when there is
+// no such path.
 std::string currentModulePath();
 
-// Computes appDir, exeFileName and parentDir for this process.
+// The executable's folder with its separator, as the user sees it (UTF-8);
+// empty where that is appDir itself.
+std::string currentModuleDirForUser();
+
+// A path below appDir as the user sees it (UTF-8), for messages.
+std::string pathForUser(const std::string& path);
+
+// Computes appDir, exeFileName, parentDir and appDirForUser for this process.
 void setModuleFileName();

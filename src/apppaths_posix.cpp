@@ -6,6 +6,7 @@
 
 const char fileSep[2] = "/";
 const PathRules nativePathRules = PosixPaths;
+const LeadByteTest nativeLeadByte = 0;  // names are bytes: a '/' byte always separates
 
 std::string currentModulePath() {
     // readlink does not say whether it truncated: grow until the answer
@@ -17,4 +18,8 @@ std::string currentModulePath() {
         if (static_cast<size_t>(n) < buf.size()) return std::string(&buf[0], n);
         buf.resize(buf.size() * 2);
     }
+}
+
+std::string currentModuleDirForUser() {
+    return std::string();  // appDir itself: POSIX names are shown as they are
 }

@@ -58,8 +58,9 @@ std::string quoteJavaPath(const std::string& javaPath, int isFile) {
 }
 
 std::string bootFailureMessage(const std::string& bootXmPath) {
-    // The path is in the ANSI code page; the message is read as UTF-8.
-    return "起動定義ファイル " + ansiToUtf8(bootXmPath) + " の解析に失敗しました。";
+    // The path is in the ANSI code page, perhaps a short form of the
+    // folder; the message names it as the user sees it, in UTF-8.
+    return "起動定義ファイル " + pathForUser(bootXmPath) + " の解析に失敗しました。";
 }
 
 std::string updateFailureMessage(int exitCode2) {

@@ -1,7 +1,6 @@
 #include "procutil.h"
 
 #include <cstdio>
-#include <cstring>
 #include "baseutil.h"
 
 ChildHandle childProcess = NULL;
@@ -14,9 +13,11 @@ void releaseChildProcess() {
 }
 
 int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
-    // Windows refuses a command line of more than 32,767 characters; Wine
-    // instead cuts it at a 64 KiB boundary and starts what is left.
-    if (strlen(lpCommandLine) > 32766) {
+    // Windows refuses a command line of more than 32,767 UTF-16 units, its
+    // terminator included; Wine instead cuts it at a 64 KiB boundary and
+    // starts what is left. A double-byte character counts as one unit.
+    int units = MultiByteToWideChar(CP_ACP, 0, lpCommandLine, -1, NULL, 0);
+    if (units <= 0 || units > 32767) {
         printf("execute:createProcessResult==%d\n", FALSE);
         return 1;
     }

@@ -80,15 +80,16 @@ def display():
 @pytest.fixture(scope="session")
 def wine_env(display):
     env = dict(os.environ)
+    prefix = os.environ.get("WINEPREFIX", str(BUILD / "wineprefix"))
     env.update({
-        "WINEPREFIX": str(BUILD / "wineprefix"),
+        "WINEPREFIX": prefix,
         "WINEDEBUG": "trace+msgbox",
         "WINEDLLOVERRIDES": "mscoree,mshtml=",  # no Mono/Gecko installer dialogs
         "DISPLAY": display,
     })
     # A persistent server: every Wine start then costs a fraction of a second.
     # (-p fails harmlessly when a persistent server is already up.)
-    (BUILD / "wineprefix").mkdir(parents=True, exist_ok=True)
+    Path(prefix).mkdir(parents=True, exist_ok=True)
     subprocess.run([WINESERVER, "-p"], env=env)
     # Wine's stand-ins for the Windows UI fonts have no Japanese glyphs.
     for font in UI_FONTS:
@@ -122,16 +123,16 @@ def winpath(path):
 class App:
     """A temporary application folder with the launcher of one kind."""
 
-    def __init__(self, root, kind):
+    def __init__(self, root, kind, exe_name=None):
         self.root = Path(root)
         self.kind = kind
         self.root.mkdir(parents=True, exist_ok=True)
         exe = "launcher.exe" if kind == "wine" else "launcher"
         java = "fakejava.exe" if kind == "wine" else "fakejava"
         build = BUILD / WINE_BUILD if kind == "wine" else ROOT / os.environ.get("LAUNCHER_NATIVE_BUILD", "build/linux")
-        shutil.copy2(build / exe, self.root / exe)
+        shutil.copy2(build / exe, self.root / (exe_name or exe))
         shutil.copy2(build / java, self.root / java)
-        self.exe = self.root / exe
+        self.exe = self.root / (exe_name or exe)
         self.sep = "\\" if kind == "wine" else "/"
 
     # Paths as the launcher sees and prints them.
@@ -171,6 +172,17 @@ class App:
         folder = self.root / where
         folder.mkdir(parents=True, exist_ok=True)
         (folder / "fakejava.script").write_text(" ".join(str(c) for c in codes) + "\n")
+
+    def details(self, where="", encoding="utf-8"):
+        """Every line the stand-in recorded in one folder, one dict per run."""
+        log = self.root / where / "fakejava.log"
+        runs = []
+        for line in (log.read_bytes().decode(encoding, "replace") if log.exists() else "").splitlines():
+            key, _, value = line.partition("=")
+            if key == "cwd":
+                runs.append({})
+            runs[-1][key] = value
+        return runs
 
     def runs(self, where=""):
         """What the stand-in recorded in one folder: one dict per run."""
@@ -214,19 +226,21 @@ def decode_wine_string(text):
                 continue
         out.append(c)
         i += 1
-    return "".join(out)
+    # Characters beyond the BMP come as two \\XXXX surrogates.
+    return "".join(out).encode("utf-16-le", "surrogatepass").decode("utf-16-le", "replace")
 
 
 class Result:
-    def __init__(self, returncode, stdout, stderr, kind, pid, elapsed):
+    def __init__(self, returncode, stdout, stderr, kind, pid, elapsed, encoding="utf-8"):
+        """encoding: that of the launcher's paths (the ANSI code page under Wine)."""
         self.returncode = returncode
         self.kind = kind
         self.elapsed = elapsed
-        self.lines = stdout.decode("utf-8", "replace").splitlines()
-        self.stderr = stderr.decode("utf-8", "replace")
+        self.lines = stdout.decode(encoding, "replace").splitlines()
+        self.stderr = stderr.decode(encoding, "replace")
         self.messages = []  # message-box texts (POSIX: they are on standard error)
         self.report = []  # standard error in order, with each box's text in its place
-        for line in stderr.decode("utf-8", "replace").splitlines():
+        for line in self.stderr.splitlines():
             m = TRACE.match(line)
             if m:
                 text = decode_wine_string(m.group(1))
@@ -286,7 +300,7 @@ class NeverRan(AssertionError):
     """The launcher wrote nothing: whatever exited, it was not the launcher."""
 
 
-def run(app, request=None, args=(), timeout=120, cwd=None, env=None, loader=None):
+def run(app, request=None, args=(), timeout=120, cwd=None, env=None, loader=None, encoding="utf-8"):
     """Runs the app's launcher; returns a Result. A run that hangs is ended
     after timeout seconds and fails with its transcript so far."""
     start = time.monotonic()
@@ -319,7 +333,7 @@ def run(app, request=None, args=(), timeout=120, cwd=None, env=None, loader=None
     if not out.startswith(b"argc="):
         raise NeverRan(f"{' '.join(cmd)} exited {proc.returncode} without the launcher's first line; "
                        f"standard error: {err.decode('utf-8', 'replace')[-2000:]}")
-    return Result(proc.returncode, out, err, app.kind, proc.pid, time.monotonic() - start)
+    return Result(proc.returncode, out, err, app.kind, proc.pid, time.monotonic() - start, encoding)
 
 
 @pytest.fixture

@@ -4,7 +4,7 @@
 def head(app, console=""):
     """From the argument lines to the "console=" line."""
     boot = app.app_dir + "config" + app.sep + "boot.xml"
-    return ["argc=1", "argv[0]=" + app.path("launcher.exe" if app.kind == "wine" else "launcher"),
+    return ["argc=1", "argv[0]=" + app.path(app.exe.name),
             "debugFileExists=0", "bootXmPath=" + boot, boot, "console=" + console]
 
 

@@ -1,6 +1,8 @@
 // A stand-in for the Java runtime, so that the launcher's tests depend on
-// no particular JVM. Each run appends how it was started to fakejava.log in
-// its working directory, then takes the first step of fakejava.script
+// no particular JVM. Like a Java runtime whose own launcher speaks only the
+// ANSI code page, it uses narrow paths throughout. Each run appends how it
+// was started to fakejava.log in its working directory (its own path, and
+// whether the "-jar" file opens relative to that directory), then takes the first step of fakejava.script
 // there and exits with its code. A step is a number (decimal, negative or
 // 0x hex), "signal:N" (POSIX: dies of signal N), optionally followed by
 // ",write=PATH" to create PATH first (as an updater staging a file does).
@@ -29,6 +31,16 @@ static void finish(long long code) {
 #endif
 }
 
+static std::string ownPath() {
+    char path[4096] = "";
+#ifdef _WIN32
+    DWORD n = GetModuleFileNameA(NULL, path, sizeof(path));
+#else
+    ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
+#endif
+    return n > 0 ? std::string(path, n) : std::string();
+}
+
 int main(int argc, char** argv) {
     char cwd[4096] = "";
     if (getcwd(cwd, sizeof(cwd)) == NULL) cwd[0] = '\0';
@@ -37,6 +49,13 @@ int main(int argc, char** argv) {
         log << "cwd=" << cwd << "\n";
         log << "argc=" << argc << "\n";
         for (int i = 1; i < argc; ++i) log << "arg[" << i << "]=" << argv[i] << "\n";
+        log << "exe=" << ownPath() << "\n";
+        for (int i = 1; i + 1 < argc; ++i) {
+            if (std::string(argv[i]) != "-jar") continue;
+            std::ifstream jar(argv[i + 1], std::ios::binary);
+            log << "jar=" << (jar ? "opened" : "missing") << "\n";
+            break;
+        }
     }
 
     std::string step, rest;

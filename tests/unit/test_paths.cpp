@@ -6,11 +6,21 @@
 
 namespace {
 
+// Lead bytes of code page 932 (Japanese Windows).
+bool cp932Lead(unsigned char c) {
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+// In code page 932: "ソフト" and "表示", whose first characters end in 0x5C.
+#define SOFUTO "\x83\x5C" "\x83\x74" "\x83\x67"
+#define HYOUJI "\x95\x5C" "\x8E\xA6"
+
 struct PathCase {
     PathRules rules;
     const char* exe;
     const char* appDir;
     const char* exeFileName;
+    LeadByteTest lead;
 };
 
 TEST(ApplicationPaths, ExecutableLocations) {
@@ -21,6 +31,11 @@ TEST(ApplicationPaths, ExecutableLocations) {
         {WindowsPaths, "C:\\Tools.new\\x.exe", "C:\\Tools.new\\", "x.exe"},
         {WindowsPaths, "\\\\server\\share\\apps\\x.exe", "\\\\server\\share\\apps\\", "x.exe"},
         {WindowsPaths, "C:\\A\\noext", "C:\\A\\", "noext"},
+        // A trail byte equal to a backslash separates nothing.
+        {WindowsPaths, "C:\\jp\\" SOFUTO ".exe", "C:\\jp\\", SOFUTO ".exe", cp932Lead},
+        {WindowsPaths, "C:\\" HYOUJI "\\x.exe", "C:\\" HYOUJI "\\", "x.exe", cp932Lead},
+        {WindowsPaths, "C:\\" SOFUTO "\\" HYOUJI "\\" HYOUJI ".exe", "C:\\" SOFUTO "\\" HYOUJI "\\",
+         HYOUJI ".exe", cp932Lead},
         {PosixPaths, "/opt/app/launcher", "/opt/app/", "launcher"},
         {PosixPaths, "/launcher", "/", "launcher"},
         {PosixPaths, "/opt/my.app/launcher.bin", "/opt/my.app/", "launcher.bin"},
@@ -28,7 +43,7 @@ TEST(ApplicationPaths, ExecutableLocations) {
         {PosixPaths, "/opt/a\\b/launcher", "/opt/a\\b/", "launcher"},
     };
     for (const PathCase& c : cases) {
-        setModulePaths(c.exe, c.rules);
+        setModulePaths(c.exe, c.rules, c.lead);
         EXPECT_EQ(c.appDir, appDir) << c.exe;
         EXPECT_EQ(c.exeFileName, exeFileName) << c.exe;
         EXPECT_EQ(appDir, parentDir) << c.exe;
