@@ -1,10 +1,12 @@
 """The failure message as a user sees it: a real window under Xvfb."""
 import subprocess
+import threading
 import time
 
 import pytest
 
-from conftest import App, BOOT_FAILURE, SLOWDOWN, WINE, Result, dismiss_box
+from conftest import (App, BOOT_FAILURE, BUILD, SLOWDOWN, WINE, WINE_BUILD, Result, _dismiss_boxes,
+                      dismiss_box)
 
 pytestmark = [pytest.mark.kinds("wine"), pytest.mark.product]
 
@@ -87,3 +89,22 @@ def test_missing_boot_definition_shows_a_japanese_error_box(tmp_path, kind, requ
     shapes = glyph_shapes(w, h, grey, text_rows)
     assert len(shapes) >= 6
     assert len(set(shapes[:6])) >= 4, "the Japanese text renders as boxes"
+
+
+def test_both_kinds_of_box_show_their_text(kind, request):
+    # The runner's own errors take the ASCII box, the Japanese messages the
+    # wide one; a unit test shows one of each for the watcher to dismiss.
+    env = dict(request.getfixturevalue("wine_env"), LAUNCHER_SHOW_BOXES="1")
+    stop = threading.Event()
+    watcher = threading.Thread(target=_dismiss_boxes, args=(env, stop), daemon=True)
+    watcher.start()
+    try:
+        proc = subprocess.run([WINE, str(BUILD / WINE_BUILD / "unit_tests.exe"),
+                               "--gtest_filter=MessageBoxes.*"], env=env, capture_output=True,
+                              timeout=120 * SLOWDOWN)
+    finally:
+        stop.set()
+        watcher.join()
+    r = Result(proc.returncode, proc.stdout, proc.stderr, "wine", None, 0)
+    assert "[  PASSED  ] 1 test." in r.lines and proc.returncode == 0, proc.stdout
+    assert r.messages == ["CloseHandle(hThread)", "更新"]

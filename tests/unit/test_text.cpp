@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <clocale>
 #include <cstring>
 
@@ -108,6 +110,14 @@ TEST(Files, ExistsAndCreate) {
     EXPECT_EQ(0, createFile(subdir));
     EXPECT_EQ("cannot open\n", testing::internal::GetCapturedStdout());
     delete[] subdir;
+}
+
+// Only where a box can be shown and someone dismisses it: the black-box
+// harness runs this with a display and its watcher.
+TEST(MessageBoxes, AsciiBoxReturnsWhenDismissed) {
+    if (std::getenv("LAUNCHER_SHOW_BOXES") == NULL) GTEST_SKIP() << "needs a display and a watcher";
+    MessageBox2("CloseHandle(hThread)");
+    MessageBox2(std::string("\xE6\x9B\xB4\xE6\x96\xB0"));
 }
 
 }  // namespace
