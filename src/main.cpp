@@ -168,6 +168,7 @@ int launcherMain(int argc, char** argv) {
     printf("argc=%d\n", argc);
     printf("argv[0]=%s\n", argc > 0 ? argv[0] : "");
     int retCode = 0;
+    prepareProcessRunner();
     setModuleFileName();
 
     std::string debugFilePath = appDir;

@@ -21,6 +21,10 @@ extern ChildHandle childProcess;
 // after the start when not waiting, or 1 on any failure.
 int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait);
 
+// Called once at start-up, before any child is started: makes sure the
+// launcher itself can wait for its children, whatever its starter set up.
+void prepareProcessRunner();
+
 // Releases childProcess; called once the launcher is done with children.
 void releaseChildProcess();
 

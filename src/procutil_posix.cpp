@@ -1,6 +1,7 @@
 #include "procutil.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -9,6 +10,16 @@
 extern char** environ;
 
 ChildHandle childProcess = 0;
+
+void prepareProcessRunner() {
+    // A starter that ignores SIGCHLD passes that on to us, and then the
+    // kernel reaps our children itself: waitpid fails and exit codes are lost.
+    struct sigaction action;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    action.sa_handler = SIG_DFL;
+    sigaction(SIGCHLD, &action, NULL);
+}
 
 void releaseChildProcess() {
     // Reap a child that was started without waiting, if it has ended.

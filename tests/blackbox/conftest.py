@@ -258,11 +258,12 @@ def _dismiss_boxes(env, stop):
         stop.wait(0.2)
 
 
-def run(app, request=None, args=(), timeout=120, cwd=None, env=None):
-    """Runs the app's launcher; returns a Result."""
+def run(app, request=None, args=(), timeout=120, cwd=None, env=None, starter=()):
+    """Runs the app's launcher; returns a Result. starter (native only) is a
+    command that execs the launcher, to start it from an unusual parent."""
     start = time.monotonic()
     if app.kind == "native":
-        cmd = [str(app.exe), *args]
+        cmd = [*starter, str(app.exe), *args]
         proc = subprocess.Popen(cmd, cwd=cwd or "/", stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         out, err = proc.communicate(timeout=timeout)
         return Result(proc.returncode, out, err, "native", proc.pid, time.monotonic() - start)

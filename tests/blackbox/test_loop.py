@@ -9,14 +9,15 @@ import transcript
 from conftest import App, LAUNCH_ERROR, UPDATE_FAILURE, run
 
 
-def prepare(app, main_codes, updater_codes=None, updater_dir=True):
-    app.boot_items([("java", app.java), ("-Xmx", "64m"), ("-jar", "app.jar")])
+def prepare(app, main_codes, updater_codes=None, updater_dir=True, java=None):
+    java = java or app.java
+    app.boot_items([("java", java), ("-Xmx", "64m"), ("-jar", "app.jar")])
     app.script(*main_codes)
     if updater_dir:
         (app.root / "updater").mkdir(exist_ok=True)
     if updater_codes is not None:
         app.script(*updater_codes, where="updater")
-    return app.java_path() + "  -Xmx64m -jar app.jar"
+    return java.replace("${APP_DIR}", app.app_dir) + "  -Xmx64m -jar app.jar"
 
 
 def updater_dir(app):
@@ -36,9 +37,24 @@ def test_main_ends_with_0(app, launch):
     assert app.runs() == [{"cwd": app.path(), "args": ["-Xmx64m", "-jar", "app.jar"]}]
 
 
-def test_one_update_cycle(app, launch):
-    cmd = prepare(app, [21, 0], [0])
-    r = launch()
+# Ways to start the launcher: each gives the "java" value and how to run it.
+def as_usual(app):
+    return app.java, {}
+
+
+def sigchld_ignored(app):
+    """A starter that ignores SIGCHLD: unless the launcher restores it, its
+    children are reaped before it can wait for them."""
+    if app.kind == "wine":
+        pytest.skip("a POSIX signal disposition")
+    return app.java, {"starter": ("perl", "-e", '$SIG{CHLD}="IGNORE"; exec @ARGV')}
+
+
+@pytest.mark.parametrize("start", [as_usual, sigchld_ignored])
+def test_one_update_cycle(app, launch, start):
+    java, options = start(app)
+    cmd = prepare(app, [21, 0], [0], java=java)
+    r = launch(**options)
     expect(app, r, transcript.launch(app.app_dir, cmd, 21) + transcript.launch(updater_dir(app), cmd, 0)
            + transcript.launch(app.app_dir, cmd, 0))
     assert [x["cwd"] for x in app.runs()] == [app.path()] * 2
