@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,6 +30,19 @@ void releaseChildProcess() {
     }
 }
 
+// Windows finds the program before the child's working directory applies:
+// a path with a separator from the launcher's own working directory, a bare
+// name on PATH. posix_spawnp would take a relative path after the chdir,
+// and the updater would look for its Java below "updater".
+static bool fromOwnWorkingDirectory(std::string& program) {
+    if (program[0] == '/' || program.find('/') == std::string::npos) return true;
+    char* cwd = getcwd(NULL, 0);
+    if (cwd == NULL) return false;
+    program = std::string(cwd) + "/" + program;
+    free(cwd);
+    return true;
+}
+
 static int startFailed() {
     printf("execute:createProcessResult==%d\n", 0);
     return 1;
@@ -37,6 +51,8 @@ static int startFailed() {
 int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
     std::vector<std::string> args = splitCommandLine(lpCommandLine);
     if (args.empty() || args[0].empty()) return startFailed();
+    std::string program = args[0];  // the child still sees it as written
+    if (!fromOwnWorkingDirectory(program)) return startFailed();
     std::vector<char*> argv;
     for (size_t i = 0; i < args.size(); ++i) argv.push_back(&args[i][0]);
     argv.push_back(NULL);
@@ -52,7 +68,7 @@ int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
     fflush(stdout);
     fflush(stderr);
     pid_t pid;
-    int spawned = posix_spawnp(&pid, argv[0], &actions, NULL, &argv[0], environ);
+    int spawned = posix_spawnp(&pid, program.c_str(), &actions, NULL, &argv[0], environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) return startFailed();
 

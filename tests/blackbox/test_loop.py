@@ -1,5 +1,6 @@
 """The update loop with the Java stand-in: whole transcripts, message texts,
 working directories."""
+import shutil
 import subprocess
 import textwrap
 
@@ -42,6 +43,15 @@ def as_usual(app):
     return app.java, {}
 
 
+def relative_java(app):
+    """A path relative to the launcher's working directory: the updater,
+    started in its own folder, must find the same program."""
+    name = "java.exe" if app.kind == "wine" else "java"
+    (app.root / "jre" / "bin").mkdir(parents=True)
+    shutil.copy2(app.root / ("fakejava.exe" if app.kind == "wine" else "fakejava"), app.root / "jre" / "bin" / name)
+    return app.sep.join(["jre", "bin", name]), {"cwd": app.root}
+
+
 def sigchld_ignored(app):
     """A starter that ignores SIGCHLD: unless the launcher restores it, its
     children are reaped before it can wait for them."""
@@ -50,7 +60,7 @@ def sigchld_ignored(app):
     return app.java, {"starter": ("perl", "-e", '$SIG{CHLD}="IGNORE"; exec @ARGV')}
 
 
-@pytest.mark.parametrize("start", [as_usual, sigchld_ignored])
+@pytest.mark.parametrize("start", [as_usual, relative_java, sigchld_ignored])
 def test_one_update_cycle(app, launch, start):
     java, options = start(app)
     cmd = prepare(app, [21, 0], [0], java=java)
