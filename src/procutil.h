@@ -30,8 +30,8 @@ void releaseChildProcess();
 
 // Splits a command line into arguments with the rules of the Microsoft C
 // runtime, so that one boot definition means the same on every platform:
-// the program name runs to the first blank or tab, or is quoted without
-// escapes; in the arguments, double quotes group, 2n backslashes before a
-// quote give n backslashes, 2n+1 give n and a literal quote, and "" inside
-// quotes is a literal quote.
+// the program name runs to the first blank or tab outside double quotes,
+// which are dropped, and takes no escapes; in the arguments, double quotes
+// group, 2n backslashes before a quote give n backslashes, 2n+1 give n and
+// a literal quote, and "" inside quotes is a literal quote.
 std::vector<std::string> splitCommandLine(const std::string& commandLine);
