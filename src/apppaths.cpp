@@ -55,6 +55,15 @@ void setModulePaths(const std::string& modulePath, PathRules rules) {
     parentDir = parentDirOf(appDir, rules);
 }
 
-void setModuleFileName() {
-    setModulePaths(currentModulePath(), nativePathRules);
+bool ownFolderKnown(const std::string& modulePath, PathRules rules) {
+    std::string drive, dir, fname, ext;
+    splitPath(modulePath, rules, drive, dir, fname, ext);
+    return !dir.empty();
+}
+
+int setModuleFileName() {
+    std::string modulePath = currentModulePath();
+    if (!ownFolderKnown(modulePath, nativePathRules)) return 0;
+    setModulePaths(modulePath, nativePathRules);
+    return 1;
 }

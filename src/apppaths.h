@@ -29,5 +29,10 @@ void setModulePaths(const std::string& modulePath, PathRules rules);
 // The full path of the running executable, however long it is.
 std::string currentModulePath();
 
-// Computes appDir, exeFileName and parentDir for this process.
-void setModuleFileName();
+// Whether the launcher may go on with modulePath as its own path. Without
+// a folder in it, every path would silently lead into the current directory.
+bool ownFolderKnown(const std::string& modulePath, PathRules rules);
+
+// Computes appDir, exeFileName and parentDir for this process. 0 when the
+// launcher's own folder cannot be had; the strings then stay as they were.
+int setModuleFileName();

@@ -62,6 +62,11 @@ std::string bootFailureMessage(const std::string& bootXmPath) {
     return "起動定義ファイル " + ansiToUtf8(bootXmPath) + " の解析に失敗しました。";
 }
 
+const char* const ownLocationUnknownMessage =
+    "The launcher cannot find its own location, so it does not know its application "
+    "folder and has started nothing. Check that the system lets it read its own path "
+    "(on Linux, /proc must be mounted and readable), then start it again.";
+
 std::string updateFailureMessage(int exitCode2) {
     std::ostringstream msg;
     msg << "更新で例外が発生しました。戻り値= " << exitCode2;
@@ -169,7 +174,12 @@ int launcherMain(int argc, char** argv) {
     printf("argv[0]=%s\n", argc > 0 ? argv[0] : "");
     int retCode = 0;
     prepareProcessRunner();
-    setModuleFileName();
+    if (setModuleFileName() == 0) {
+        // Every path below would lead into the current directory: touch nothing.
+        std::cerr << "cannot find the launcher's own path" << std::endl;
+        MessageBox2(ownLocationUnknownMessage);
+        return 1;
+    }
 
     std::string debugFilePath = appDir;
     debugFilePath += fileSep;

@@ -35,6 +35,21 @@ TEST(ApplicationPaths, ExecutableLocations) {
     }
 }
 
+TEST(ApplicationPaths, GoesOnOnlyWithItsOwnFolder) {
+    struct Case { PathRules rules; const char* exe; bool known; };
+    const Case cases[] = {
+        {PosixPaths, "", false},  // /proc/self/exe could not be read
+        {PosixPaths, "launcher", false},
+        {PosixPaths, "/opt/app/launcher", true},
+        {PosixPaths, "/launcher", true},
+        {WindowsPaths, "", false},
+        {WindowsPaths, "C:x.exe", false},
+        {WindowsPaths, "C:\\x.exe", true},
+        {WindowsPaths, "\\\\server\\share\\x.exe", true},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.known, ownFolderKnown(c.exe, c.rules)) << c.exe;
+}
+
 TEST(ApplicationPaths, SplitKeepsEveryDotButTheLast) {
     std::string drive, dir, fname, ext;
     splitPath("D:\\Tools.new\\my.app.v2.exe", WindowsPaths, drive, dir, fname, ext);
@@ -57,7 +72,7 @@ TEST(ApplicationPaths, ParentOfDirectoryWithoutTrailingSeparator) {
 }
 
 TEST(ApplicationPaths, TheRunningExecutable) {
-    setModuleFileName();
+    EXPECT_EQ(1, setModuleFileName());
     std::string path = currentModulePath();
     ASSERT_FALSE(path.empty());
     EXPECT_EQ(path, appDir + exeFileName);
