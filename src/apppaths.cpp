@@ -60,10 +60,19 @@ void setModulePaths(const std::string& modulePath, PathRules rules, LeadByteTest
     parentDir = parentDirOf(appDir, rules, leadByte);
 }
 
-void setModuleFileName() {
-    setModulePaths(currentModulePath(), nativePathRules, nativeLeadByte);
+bool ownFolderKnown(const std::string& modulePath, PathRules rules) {
+    std::string drive, dir, fname, ext;
+    splitPath(modulePath, rules, drive, dir, fname, ext);
+    return !dir.empty();
+}
+
+int setModuleFileName() {
+    std::string modulePath = currentModulePath();
+    if (!ownFolderKnown(modulePath, nativePathRules)) return 0;
+    setModulePaths(modulePath, nativePathRules, nativeLeadByte);
     appDirForUser = currentModuleDirForUser();
     if (appDirForUser.empty()) appDirForUser = ansiToUtf8(appDir);
+    return 1;
 }
 
 std::string pathForUser(const std::string& path) {

@@ -50,5 +50,11 @@ std::string currentModuleDirForUser();
 // A path below appDir as the user sees it (UTF-8), for messages.
 std::string pathForUser(const std::string& path);
 
-// Computes appDir, exeFileName, parentDir and appDirForUser for this process.
-void setModuleFileName();
+// Whether the launcher may go on with modulePath as its own path. Without
+// a folder in it, every path would silently lead into the current directory.
+bool ownFolderKnown(const std::string& modulePath, PathRules rules);
+
+// Computes appDir, exeFileName, parentDir and appDirForUser for this
+// process. 0 when the launcher's own folder cannot be had; the strings
+// then stay as they were.
+int setModuleFileName();

@@ -60,10 +60,18 @@ int fileExists(char* filePath) {
     return 1;
 }
 
+static bool isFolder(const std::string& path) {
+    DWORD attrs = GetFileAttributesA(path.c_str());
+    return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 ReplaceResult replaceFile(const std::string& from, const std::string& to) {
     if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return Replaced;
     DWORD err = GetLastError();
+    // Access is denied for good, not for now, when a folder stands in
+    // either place: retrying would only delay every start.
+    if (err == ERROR_ACCESS_DENIED && (isFolder(from) || isFolder(to))) return ReplaceFailed;
     if (err == ERROR_SHARING_VIOLATION || err == ERROR_ACCESS_DENIED || err == ERROR_LOCK_VIOLATION)
         return ReplaceBusy;
     return ReplaceFailed;

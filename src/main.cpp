@@ -63,6 +63,17 @@ std::string bootFailureMessage(const std::string& bootXmPath) {
     return "起動定義ファイル " + pathForUser(bootXmPath) + " の解析に失敗しました。";
 }
 
+const char* const ownLocationUnknownMessage =
+    "The launcher cannot find its own location, so it does not know its application "
+    "folder and has started nothing. Check that the system lets it read its own path "
+    "(on Linux, /proc must be mounted and readable), then start it again.";
+
+std::string folderUnusableMessage(const std::string& folderForUser) {
+    return "フォルダ " + folderForUser + " の名前には、このシステムの文字コードで表せない文字があり、"
+           "短い名前 (8.3 形式) もないため、起動できません。アプリケーションを英数字だけの名前の"
+           "フォルダ (例: C:\\MyApp) へ移動してから、もう一度起動してください。";
+}
+
 std::string updateFailureMessage(int exitCode2) {
     std::ostringstream msg;
     msg << "更新で例外が発生しました。戻り値= " << exitCode2;
@@ -169,7 +180,21 @@ int launcherMain(int argc, char** argv) {
     printf("argc=%d\n", argc);
     printf("argv[0]=%s\n", argc > 0 ? argv[0] : "");
     int retCode = 0;
-    setModuleFileName();
+    prepareProcessRunner();
+    if (setModuleFileName() == 0) {
+        // Every path below would lead into the current directory: touch nothing.
+        std::string folder = currentModuleDirForUser();
+        if (!folder.empty()) {
+            // Windows knows the folder, but it has no name that the ANSI
+            // code page, and so Java, can use.
+            std::cerr << "the launcher's folder has no ANSI or short name: " << folder << std::endl;
+            MessageBox2(folderUnusableMessage(folder));
+            return 1;
+        }
+        std::cerr << "cannot find the launcher's own path" << std::endl;
+        MessageBox2(ownLocationUnknownMessage);
+        return 1;
+    }
 
     std::string debugFilePath = appDir;
     debugFilePath += fileSep;

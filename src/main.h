@@ -27,6 +27,11 @@ std::string quoteJavaPath(const std::string& javaPath, int isFile);
 
 // The message for a boot definition file that cannot be used.
 std::string bootFailureMessage(const std::string& bootXmPath);
+// The message for a folder that neither the ANSI code page nor a short
+// (8.3) name can spell, named as the user sees it.
+std::string folderUnusableMessage(const std::string& folderForUser);
+// The message for a launcher that cannot find its own folder.
+extern const char* const ownLocationUnknownMessage;
 // The message for an updater that did not end with 0.
 std::string updateFailureMessage(int exitCode2);
 

@@ -10,13 +10,13 @@ std::vector<std::string> splitCommandLine(const std::string& commandLine) {
     while (i < n && isBlank(commandLine[i])) ++i;
     if (i >= n) return args;
 
+    // The program name is a path: quotes may group anywhere in it and are
+    // dropped, a backslash is just a backslash.
     std::string program;
-    if (commandLine[i] == '"') {
-        ++i;
-        while (i < n && commandLine[i] != '"') program += commandLine[i++];
-        if (i < n) ++i;
-    } else {
-        while (i < n && !isBlank(commandLine[i])) program += commandLine[i++];
+    bool quoted = false;
+    for (; i < n && (quoted || !isBlank(commandLine[i])); ++i) {
+        if (commandLine[i] == '"') quoted = !quoted;
+        else program += commandLine[i];
     }
     args.push_back(program);
 

@@ -21,13 +21,17 @@ extern ChildHandle childProcess;
 // after the start when not waiting, or 1 on any failure.
 int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait);
 
+// Called once at start-up, before any child is started: makes sure the
+// launcher itself can wait for its children, whatever its starter set up.
+void prepareProcessRunner();
+
 // Releases childProcess; called once the launcher is done with children.
 void releaseChildProcess();
 
 // Splits a command line into arguments with the rules of the Microsoft C
 // runtime, so that one boot definition means the same on every platform:
-// the program name runs to the first blank or tab, or is quoted without
-// escapes; in the arguments, double quotes group, 2n backslashes before a
-// quote give n backslashes, 2n+1 give n and a literal quote, and "" inside
-// quotes is a literal quote.
+// the program name runs to the first blank or tab outside double quotes,
+// which are dropped, and takes no escapes; in the arguments, double quotes
+// group, 2n backslashes before a quote give n backslashes, 2n+1 give n and
+// a literal quote, and "" inside quotes is a literal quote.
 std::vector<std::string> splitCommandLine(const std::string& commandLine);

@@ -1,7 +1,9 @@
 #include "procutil.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,12 +12,35 @@ extern char** environ;
 
 ChildHandle childProcess = 0;
 
+void prepareProcessRunner() {
+    // A starter that ignores SIGCHLD passes that on to us, and then the
+    // kernel reaps our children itself: waitpid fails and exit codes are lost.
+    struct sigaction action;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    action.sa_handler = SIG_DFL;
+    sigaction(SIGCHLD, &action, NULL);
+}
+
 void releaseChildProcess() {
     // Reap a child that was started without waiting, if it has ended.
     if (childProcess != 0) {
         waitpid(childProcess, NULL, WNOHANG);
         childProcess = 0;
     }
+}
+
+// Windows finds the program before the child's working directory applies:
+// a path with a separator from the launcher's own working directory, a bare
+// name on PATH. posix_spawnp would take a relative path after the chdir,
+// and the updater would look for its Java below "updater".
+static bool fromOwnWorkingDirectory(std::string& program) {
+    if (program[0] == '/' || program.find('/') == std::string::npos) return true;
+    char* cwd = getcwd(NULL, 0);
+    if (cwd == NULL) return false;
+    program = std::string(cwd) + "/" + program;
+    free(cwd);
+    return true;
 }
 
 static int startFailed() {
@@ -26,6 +51,8 @@ static int startFailed() {
 int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
     std::vector<std::string> args = splitCommandLine(lpCommandLine);
     if (args.empty() || args[0].empty()) return startFailed();
+    std::string program = args[0];  // the child still sees it as written
+    if (!fromOwnWorkingDirectory(program)) return startFailed();
     std::vector<char*> argv;
     for (size_t i = 0; i < args.size(); ++i) argv.push_back(&args[i][0]);
     argv.push_back(NULL);
@@ -41,7 +68,7 @@ int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
     fflush(stdout);
     fflush(stderr);
     pid_t pid;
-    int spawned = posix_spawnp(&pid, argv[0], &actions, NULL, &argv[0], environ);
+    int spawned = posix_spawnp(&pid, program.c_str(), &actions, NULL, &argv[0], environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) return startFailed();
 

@@ -5,6 +5,10 @@
 
 ChildHandle childProcess = NULL;
 
+void prepareProcessRunner() {
+    // Nothing a starter passes on keeps us from waiting for a child here.
+}
+
 void releaseChildProcess() {
     if (childProcess != NULL) {
         CloseHandle(childProcess);

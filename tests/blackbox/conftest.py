@@ -300,12 +300,15 @@ class NeverRan(AssertionError):
     """The launcher wrote nothing: whatever exited, it was not the launcher."""
 
 
-def run(app, request=None, args=(), timeout=120, cwd=None, env=None, loader=None, encoding="utf-8"):
+def run(app, request=None, args=(), timeout=120, cwd=None, env=None, loader=None, encoding="utf-8",
+        starter=()):
     """Runs the app's launcher; returns a Result. A run that hangs is ended
-    after timeout seconds and fails with its transcript so far."""
+    after timeout seconds and fails with its transcript so far. starter
+    (native only) is a command that execs the launcher, to start it from an
+    unusual parent."""
     start = time.monotonic()
     if app.kind == "native":
-        cmd, cwd = [str(app.exe), *args], cwd or "/"
+        cmd, cwd = [*starter, str(app.exe), *args], cwd or "/"
     else:
         env = env or request.getfixturevalue("wine_env")
         cmd, cwd = [loader or WINE, str(app.exe), *args], cwd or app.root

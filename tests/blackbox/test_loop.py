@@ -1,5 +1,6 @@
 """The update loop with the Java stand-in: whole transcripts, message texts,
 working directories."""
+import shutil
 import subprocess
 import textwrap
 
@@ -9,14 +10,15 @@ import transcript
 from conftest import App, BOOT_FAILURE, LAUNCH_ERROR, UPDATE_FAILURE, run
 
 
-def prepare(app, main_codes, updater_codes=None, updater_dir=True):
-    app.boot_items([("java", app.java), ("-Xmx", "64m"), ("-jar", "app.jar")])
+def prepare(app, main_codes, updater_codes=None, updater_dir=True, java=None):
+    java = java or app.java
+    app.boot_items([("java", java), ("-Xmx", "64m"), ("-jar", "app.jar")])
     app.script(*main_codes)
     if updater_dir:
         (app.root / "updater").mkdir(exist_ok=True)
     if updater_codes is not None:
         app.script(*updater_codes, where="updater")
-    return app.java_path() + "  -Xmx64m -jar app.jar"
+    return java.replace("${APP_DIR}", app.app_dir) + "  -Xmx64m -jar app.jar"
 
 
 def updater_dir(app):
@@ -36,12 +38,36 @@ def test_main_ends_with_0(app, launch):
     assert app.runs() == [{"cwd": app.path(), "args": ["-Xmx64m", "-jar", "app.jar"]}]
 
 
-@pytest.mark.product
-def test_one_update_cycle(app, launch):
+# Ways to start the launcher: each gives the "java" value and how to run it.
+def as_usual(app):
+    return app.java, {}
+
+
+def relative_java(app):
+    """A path relative to the launcher's working directory: the updater,
+    started in its own folder, must find the same program."""
+    name = "java.exe" if app.kind == "wine" else "java"
+    (app.root / "jre" / "bin").mkdir(parents=True)
+    shutil.copy2(app.root / ("fakejava.exe" if app.kind == "wine" else "fakejava"), app.root / "jre" / "bin" / name)
+    return app.sep.join(["jre", "bin", name]), {"cwd": app.root}
+
+
+def sigchld_ignored(app):
+    """A starter that ignores SIGCHLD: unless the launcher restores it, its
+    children are reaped before it can wait for them."""
+    if app.kind == "wine":
+        pytest.skip("a POSIX signal disposition")
+    return app.java, {"starter": ("perl", "-e", '$SIG{CHLD}="IGNORE"; exec @ARGV')}
+
+
+@pytest.mark.parametrize("start", [pytest.param(as_usual, marks=pytest.mark.product), relative_java,
+                                   sigchld_ignored])
+def test_one_update_cycle(app, launch, start):
     # The updater also replaces the boot definition: the loop goes on with
     # the command line it read at the start, the next start reads the new one.
-    cmd = prepare(app, [21, 0], ["0,write=../config/boot.xml"])
-    r = launch()
+    java, options = start(app)
+    cmd = prepare(app, [21, 0], ["0,write=../config/boot.xml"], java=java)
+    r = launch(**options)
     expect(app, r, transcript.launch(app.app_dir, cmd, 21) + transcript.launch(updater_dir(app), cmd, 0)
            + transcript.launch(app.app_dir, cmd, 0))
     assert [x["cwd"] for x in app.runs()] == [app.path()] * 2

@@ -181,6 +181,10 @@ TEST(Messages, Texts) {
               bootFailureMessage("C:\\app\\config\\boot.xml"));
     EXPECT_EQ("更新で例外が発生しました。戻り値= 3", updateFailureMessage(3));
     EXPECT_EQ("更新で例外が発生しました。戻り値= -1", updateFailureMessage(-1));
+    // The folder as the user sees it, and where to move the application.
+    std::string folder = folderUnusableMessage("D:\\Café \xF0\x9F\x98\x80\\");
+    EXPECT_EQ(0u, folder.find("フォルダ D:\\Café \xF0\x9F\x98\x80\\ の名前には")) << folder;
+    EXPECT_NE(std::string::npos, folder.find("C:\\MyApp")) << folder;
 }
 
 }  // namespace

@@ -25,22 +25,22 @@ struct PathCase {
 
 TEST(ApplicationPaths, ExecutableLocations) {
     const PathCase cases[] = {
-        {WindowsPaths, "C:\\A\\B\\x.exe", "C:\\A\\B\\", "x.exe"},
-        {WindowsPaths, "C:\\x.exe", "C:\\", "x.exe"},
-        {WindowsPaths, "C:\\A\\my.app.exe", "C:\\A\\", "my.app.exe"},
-        {WindowsPaths, "C:\\Tools.new\\x.exe", "C:\\Tools.new\\", "x.exe"},
-        {WindowsPaths, "\\\\server\\share\\apps\\x.exe", "\\\\server\\share\\apps\\", "x.exe"},
-        {WindowsPaths, "C:\\A\\noext", "C:\\A\\", "noext"},
+        {WindowsPaths, "C:\\A\\B\\x.exe", "C:\\A\\B\\", "x.exe", 0},
+        {WindowsPaths, "C:\\x.exe", "C:\\", "x.exe", 0},
+        {WindowsPaths, "C:\\A\\my.app.exe", "C:\\A\\", "my.app.exe", 0},
+        {WindowsPaths, "C:\\Tools.new\\x.exe", "C:\\Tools.new\\", "x.exe", 0},
+        {WindowsPaths, "\\\\server\\share\\apps\\x.exe", "\\\\server\\share\\apps\\", "x.exe", 0},
+        {WindowsPaths, "C:\\A\\noext", "C:\\A\\", "noext", 0},
         // A trail byte equal to a backslash separates nothing.
         {WindowsPaths, "C:\\jp\\" SOFUTO ".exe", "C:\\jp\\", SOFUTO ".exe", cp932Lead},
         {WindowsPaths, "C:\\" HYOUJI "\\x.exe", "C:\\" HYOUJI "\\", "x.exe", cp932Lead},
         {WindowsPaths, "C:\\" SOFUTO "\\" HYOUJI "\\" HYOUJI ".exe", "C:\\" SOFUTO "\\" HYOUJI "\\",
          HYOUJI ".exe", cp932Lead},
-        {PosixPaths, "/opt/app/launcher", "/opt/app/", "launcher"},
-        {PosixPaths, "/launcher", "/", "launcher"},
-        {PosixPaths, "/opt/my.app/launcher.bin", "/opt/my.app/", "launcher.bin"},
+        {PosixPaths, "/opt/app/launcher", "/opt/app/", "launcher", 0},
+        {PosixPaths, "/launcher", "/", "launcher", 0},
+        {PosixPaths, "/opt/my.app/launcher.bin", "/opt/my.app/", "launcher.bin", 0},
         // A backslash is an ordinary character in a POSIX name.
-        {PosixPaths, "/opt/a\\b/launcher", "/opt/a\\b/", "launcher"},
+        {PosixPaths, "/opt/a\\b/launcher", "/opt/a\\b/", "launcher", 0},
     };
     for (const PathCase& c : cases) {
         setModulePaths(c.exe, c.rules, c.lead);
@@ -48,6 +48,21 @@ TEST(ApplicationPaths, ExecutableLocations) {
         EXPECT_EQ(c.exeFileName, exeFileName) << c.exe;
         EXPECT_EQ(appDir, parentDir) << c.exe;
     }
+}
+
+TEST(ApplicationPaths, GoesOnOnlyWithItsOwnFolder) {
+    struct Case { PathRules rules; const char* exe; bool known; };
+    const Case cases[] = {
+        {PosixPaths, "", false},  // /proc/self/exe could not be read
+        {PosixPaths, "launcher", false},
+        {PosixPaths, "/opt/app/launcher", true},
+        {PosixPaths, "/launcher", true},
+        {WindowsPaths, "", false},
+        {WindowsPaths, "C:x.exe", false},
+        {WindowsPaths, "C:\\x.exe", true},
+        {WindowsPaths, "\\\\server\\share\\x.exe", true},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.known, ownFolderKnown(c.exe, c.rules)) << c.exe;
 }
 
 TEST(ApplicationPaths, SplitKeepsEveryDotButTheLast) {
@@ -72,7 +87,7 @@ TEST(ApplicationPaths, ParentOfDirectoryWithoutTrailingSeparator) {
 }
 
 TEST(ApplicationPaths, TheRunningExecutable) {
-    setModuleFileName();
+    EXPECT_EQ(1, setModuleFileName());
     std::string path = currentModulePath();
     ASSERT_FALSE(path.empty());
     EXPECT_EQ(path, appDir + exeFileName);

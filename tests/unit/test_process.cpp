@@ -30,6 +30,9 @@ TEST(SplitCommandLine, MicrosoftRuntimeRules) {
         {"j \"unclosed arg", {"j", "unclosed arg"}},
         // The program name takes no escapes: a backslash before a quote stays.
         {"\"C:\\dir\\\" x", {"C:\\dir\\", "x"}},
+        // Quoted parts anywhere in the program name; it ends at a blank outside them.
+        {"C:\\\"Program Files\"\\j.exe x", {"C:\\Program Files\\j.exe", "x"}},
+        {"\"a b\"c d", {"a bc", "d"}},
     };
     for (const Case& c : cases) EXPECT_EQ(c.expected, splitCommandLine(c.line)) << c.line;
 }
