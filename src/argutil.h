@@ -13,3 +13,9 @@ std::string quoteArgument(const std::string& arg);
 
 // Each of args after one blank, quoted as needed.
 std::string quoteArguments(const std::vector<std::string>& args);
+
+// The launcher's arguments after its program name, as quoteArguments gives
+// them, in the encoding of the command lines the launcher starts. Returns
+// 0 when one of them cannot reach Java intact; unpassable then holds it in
+// UTF-8, as the user gave it.
+int launcherArguments(int argc, char** argv, std::string& quoted, std::string& unpassable);
