@@ -22,10 +22,11 @@ WINESERVER = "/usr/lib/wine/wineserver"
 
 KINDS = ["native", "wine"]
 
-# The two Japanese messages, as the launcher builds them.
+# The messages, as the launcher builds them.
 BOOT_FAILURE = "起動定義ファイル {} の解析に失敗しました。"
 UPDATE_FAILURE = "更新で例外が発生しました。戻り値= {}"
 LAUNCH_ERROR = "java launch error. code=1"
+UNPASSABLE = "「{}」をアプリケーションに渡せません。名前をシステムの文字コードにある文字だけに変えてから開き直してください。"
 # How every message-box text begins: on POSIX they share standard error
 # with the library's error text.
 MESSAGE_STARTS = ("起動定義ファイル ", "更新で例外が発生しました。", "java launch error.",
@@ -164,8 +165,10 @@ class App:
         folder.mkdir(parents=True, exist_ok=True)
         (folder / "fakejava.script").write_text(" ".join(str(c) for c in codes) + "\n")
 
-    def runs(self, where=""):
-        """What the stand-in recorded in one folder: one dict per run."""
+    def runs(self, where="", reads=False):
+        """What the stand-in recorded in one folder: one dict per run. With
+        reads, also "read": the first line of each argument that names a
+        file, by the argument's number."""
         log = self.root / where / "fakejava.log"
         if not log.exists():
             return []
@@ -173,9 +176,11 @@ class App:
         for line in log.read_text(errors="replace").splitlines():
             key, _, value = line.partition("=")
             if key == "cwd":
-                runs.append({"cwd": value, "args": []})
+                runs.append({"cwd": value, "args": []} | ({"read": {}} if reads else {}))
             elif key.startswith("arg["):
                 runs[-1]["args"].append(value)
+            elif key.startswith("read[") and reads:
+                runs[-1]["read"][int(key[5:-1])] = value
         return runs
 
 
@@ -185,7 +190,9 @@ def app(tmp_path, kind):
 
 
 NOISE = re.compile(r"^[0-9a-f]{4}:(fixme|err|warn|trace):|^XGetInputFocus|^wine: ")
-TRACE = re.compile(r'^[0-9a-f]{4}:trace:msgbox:MSGBOX_OnInit L"(.*)"$')
+# Wine cuts a long text short with "...": kept, so that a cut text shows
+# as such rather than as no message at all.
+TRACE = re.compile(r'^[0-9a-f]{4}:trace:msgbox:MSGBOX_OnInit L"(.*)"(\.\.\.)?$')
 
 
 def decode_wine_string(text):
@@ -221,7 +228,7 @@ class Result:
         for line in stderr.decode("utf-8", "replace").splitlines():
             m = TRACE.match(line)
             if m:
-                text = decode_wine_string(m.group(1))
+                text = decode_wine_string(m.group(1)) + (m.group(2) or "")
                 self.messages.append(text)
                 self.report.append(text)
             elif kind == "wine" and NOISE.match(line):
