@@ -32,6 +32,16 @@ void openConsole();
 int fileExists(char* filePath);  // 1 when filePath is a file that can be opened for reading
 int createFile(char* filePath);  // writes "123456789"; 1 on success, else 0
 
+// Windows only: wide in the ANSI code page, and true, only when every
+// character has its exact counterpart there (Windows would otherwise put
+// in "?" or a look-alike, naming another file).
+bool toAnsiExactly(const std::wstring& wide, std::string& ansi);
+// Windows only: the short (8.3) form of an existing file or folder; empty
+// when there is none.
+std::wstring shortPath(const std::wstring& path);
+// Windows only: UTF-16 to UTF-8.
+std::string wideToUtf8(const std::wstring& wide);
+
 // Conversions in the C runtime's current locale; the result ends at the
 // first character that cannot be converted.
 void narrow(const std::wstring& src, std::string& dest);

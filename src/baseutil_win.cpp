@@ -86,3 +86,50 @@ int isReadOnlyFile(const std::string& path) {
 void sleepMilliseconds(int ms) {
     Sleep(static_cast<DWORD>(ms));
 }
+
+std::string wideToUtf8(const std::wstring& wide) {
+    if (wide.empty()) return std::string();
+    int size = static_cast<int>(wide.size());
+    int n = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), size, NULL, 0, NULL, NULL);
+    if (n <= 0) return std::string();
+    std::vector<char> buf(n);
+    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), size, &buf[0], n, NULL, NULL);
+    return std::string(&buf[0], n);
+}
+
+static std::wstring ansiToWide(const std::string& ansi) {
+    if (ansi.empty()) return std::wstring();
+    int size = static_cast<int>(ansi.size());
+    int n = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), size, NULL, 0);
+    if (n <= 0) return std::wstring();
+    std::vector<wchar_t> buf(n);
+    MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), size, &buf[0], n);
+    return std::wstring(&buf[0], n);
+}
+
+bool toAnsiExactly(const std::wstring& wide, std::string& ansi) {
+    ansi.clear();
+    if (wide.empty()) return true;
+    // A UTF-8 code page refuses both the flag and the question.
+    bool utf8 = GetACP() == CP_UTF8;
+    DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    BOOL usedDefault = FALSE;
+    BOOL* used = utf8 ? NULL : &usedDefault;
+    int size = static_cast<int>(wide.size());
+    int n = WideCharToMultiByte(CP_ACP, flags, wide.c_str(), size, NULL, 0, NULL, used);
+    if (n <= 0 || usedDefault) return false;
+    std::vector<char> buf(n);
+    if (WideCharToMultiByte(CP_ACP, flags, wide.c_str(), size, &buf[0], n, NULL, used) != n || usedDefault)
+        return false;
+    ansi.assign(&buf[0], n);
+    return ansiToWide(ansi) == wide;
+}
+
+std::wstring shortPath(const std::wstring& path) {
+    DWORD n = GetShortPathNameW(path.c_str(), NULL, 0);
+    if (n == 0) return std::wstring();
+    std::vector<wchar_t> buf(n);
+    DWORD m = GetShortPathNameW(path.c_str(), &buf[0], n);
+    if (m == 0 || m >= n) return std::wstring();
+    return std::wstring(&buf[0], m);
+}

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "argutil.h"
 #include "baseutil.h"
 #include "jop.h"
 #include "pathconst.h"
@@ -14,6 +15,8 @@
 #include "xmlutil.h"
 
 std::string javaCommandLine;
+int passArgs = 0;
+std::string passedArguments;
 std::string jar2;
 int EXIT_doUpdate = 21;
 
@@ -80,6 +83,11 @@ std::string updateFailureMessage(int exitCode2) {
     return msg.str();
 }
 
+std::string unpassableArgumentMessage(const std::string& argument) {
+    return "「" + argument + "」をアプリケーションに渡せません。"
+           "名前をシステムの文字コードにある文字だけに変えてから開き直してください。";
+}
+
 void readBootXml(std::string bootXmPath) {
     boost::property_tree::ptree pt = readXmlFile(bootXmPath);
     std::string console = getXmlValue(pt, "console");
@@ -94,6 +102,7 @@ void readBootXml(std::string bootXmPath) {
     std::string jar = getXmlValue(pt, jop_jar);
     std::string args = getXmlValue(pt, jop_args);
     std::string javaMainClass = getXmlValue(pt, jop_main);
+    std::string passArgsValue = getXmlValue(pt, "passArgs");
 
     javaPath = replacePlaceholders(javaPath, appDir, parentDir);
     javaPath = quoteJavaPath(javaPath, pathFileExists(javaPath));
@@ -101,6 +110,14 @@ void readBootXml(std::string bootXmPath) {
     std::string commandLine = buildCommandLine(javaPath, Xmn, Xms, Xmx, cp, jar, args, javaMainClass);
     javaCommandLine = commandLine;
     jar2 = jar;
+    passArgs = isTrue(passArgsValue);
+}
+
+int readLauncherArguments(int argc, char** argv) {
+    std::string unpassable;
+    if (launcherArguments(argc, argv, passedArguments, unpassable)) return 1;
+    MessageBox2(unpassableArgumentMessage(unpassable));
+    return 0;
 }
 
 void renameUpFile() {
@@ -132,10 +149,10 @@ void renameUpFile() {
     }
 }
 
-int launchJava(std::string currentDir, int doWait) {
+int launchJava(std::string currentDir, std::string commandLine, int doWait) {
     std::cout << "currentDir=" << currentDir << std::endl;
-    std::cout << "javaCommandLine=" << javaCommandLine << std::endl;
-    int result = execute(&javaCommandLine[0], currentDir.c_str(), doWait);
+    std::cout << "javaCommandLine=" << commandLine << std::endl;
+    int result = execute(&commandLine[0], currentDir.c_str(), doWait);
     std::cout << "launchJava:retCode=" << result << std::endl;
     if (result == 1) {
         std::ostringstream msg;
@@ -147,13 +164,14 @@ int launchJava(std::string currentDir, int doWait) {
 
 int launchMainApp() {
     std::string currentDir = appDir;
-    return launchJava(currentDir, 1);
+    return launchJava(currentDir, javaCommandLine + passedArguments, 1);
 }
 
 int launchUpdater() {
     std::string currentDir = appDir;
     currentDir += "updater";
-    return launchJava(currentDir, 1);
+    // The documents are the application's: the updater gets none.
+    return launchJava(currentDir, javaCommandLine, 1);
 }
 
 int moduleUpdate(std::string updaterPath) {
@@ -217,6 +235,7 @@ int launcherMain(int argc, char** argv) {
         MessageBox2(msg);
         return 1;
     }
+    if (passArgs && !readLauncherArguments(argc, argv)) return 1;
 
     renameUpFile();
     runUpdateLoop();

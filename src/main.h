@@ -4,7 +4,9 @@
 
 #include <string>
 
-extern std::string javaCommandLine;  // the same for the main application and the updater
+extern std::string javaCommandLine;  // the updater's; the main application's begins with it
+extern int passArgs;                 // the boot definition asks for the launcher's arguments
+extern std::string passedArguments;  // those arguments, quoted, each after a blank
 extern std::string jar2;             // the "-jar" item exactly as the file gives it
 extern int EXIT_doUpdate;            // the main application asks for the updater
 
@@ -34,10 +36,16 @@ std::string folderUnusableMessage(const std::string& folderForUser);
 extern const char* const ownLocationUnknownMessage;
 // The message for an updater that did not end with 0.
 std::string updateFailureMessage(int exitCode2);
+// The message for a launcher argument that cannot reach Java intact (UTF-8).
+std::string unpassableArgumentMessage(const std::string& argument);
+
+// Fills passedArguments. 0 when an argument cannot be passed: the user has
+// been told which, and nothing may start.
+int readLauncherArguments(int argc, char** argv);
 
 void readBootXml(std::string bootXmPath);
 void renameUpFile();
-int launchJava(std::string currentDir, int doWait);
+int launchJava(std::string currentDir, std::string commandLine, int doWait);
 int launchMainApp();
 int launchUpdater();
 int moduleUpdate(std::string updaterPath);

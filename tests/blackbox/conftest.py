@@ -29,10 +29,11 @@ SLOWDOWN = float(os.environ.get("LAUNCHER_WINE_SLOWDOWN", "1"))
 
 KINDS = ["native", "wine"]
 
-# The two Japanese messages, as the launcher builds them.
+# The messages, as the launcher builds them.
 BOOT_FAILURE = "起動定義ファイル {} の解析に失敗しました。"
 UPDATE_FAILURE = "更新で例外が発生しました。戻り値= {}"
 LAUNCH_ERROR = "java launch error. code=1"
+UNPASSABLE = "「{}」をアプリケーションに渡せません。名前をシステムの文字コードにある文字だけに変えてから開き直してください。"
 # How every message-box text begins: on POSIX they share standard error
 # with the library's error text.
 MESSAGE_STARTS = ("起動定義ファイル ", "更新で例外が発生しました。", "java launch error.",
@@ -173,19 +174,10 @@ class App:
         folder.mkdir(parents=True, exist_ok=True)
         (folder / "fakejava.script").write_text(" ".join(str(c) for c in codes) + "\n")
 
-    def details(self, where="", encoding="utf-8"):
-        """Every line the stand-in recorded in one folder, one dict per run."""
-        log = self.root / where / "fakejava.log"
-        runs = []
-        for line in (log.read_bytes().decode(encoding, "replace") if log.exists() else "").splitlines():
-            key, _, value = line.partition("=")
-            if key == "cwd":
-                runs.append({})
-            runs[-1][key] = value
-        return runs
-
-    def runs(self, where=""):
-        """What the stand-in recorded in one folder: one dict per run."""
+    def runs(self, where="", reads=False):
+        """What the stand-in recorded in one folder: one dict per run. With
+        reads, also "read": the first line of each argument that names a
+        file, by the argument's number, and "exe": the stand-in's own path."""
         log = self.root / where / "fakejava.log"
         if not log.exists():
             return []
@@ -193,9 +185,13 @@ class App:
         for line in log.read_text(errors="replace").splitlines():
             key, _, value = line.partition("=")
             if key == "cwd":
-                runs.append({"cwd": value, "args": []})
+                runs.append({"cwd": value, "args": []} | ({"read": {}} if reads else {}))
             elif key.startswith("arg["):
                 runs[-1]["args"].append(value)
+            elif key.startswith("read[") and reads:
+                runs[-1]["read"][int(key[5:-1])] = value
+            elif key == "exe" and reads:
+                runs[-1]["exe"] = value
         return runs
 
 
@@ -205,7 +201,9 @@ def app(tmp_path, kind):
 
 
 NOISE = re.compile(r"^[0-9a-f]{4}:(fixme|err|warn|trace):|^XGetInputFocus|^wine: ")
-TRACE = re.compile(r'^[0-9a-f]{4}:trace:msgbox:MSGBOX_OnInit L"(.*)"$')
+# Wine cuts a long text short with "...": kept, so that a cut text shows
+# as such rather than as no message at all.
+TRACE = re.compile(r'^[0-9a-f]{4}:trace:msgbox:MSGBOX_OnInit L"(.*)"(\.\.\.)?$')
 
 
 def decode_wine_string(text):
@@ -243,7 +241,7 @@ class Result:
         for line in self.stderr.splitlines():
             m = TRACE.match(line)
             if m:
-                text = decode_wine_string(m.group(1))
+                text = decode_wine_string(m.group(1)) + (m.group(2) or "")
                 self.messages.append(text)
                 self.report.append(text)
             elif kind == "wine" and NOISE.match(line):

@@ -53,9 +53,9 @@ def test_launch_loop_swap_and_message_in_any_folder(tmp_path, kind, request, loc
     assert (app.root / "app.jar").read_text() == "version 2"
     assert not (app.root / "app.up").exists()
     # The stand-in, an ANSI program, found itself and opened its jar.
-    main, updater = app.details(encoding=encoding), app.details("updater", encoding=encoding)
-    assert [one["jar"] for one in main] == ["opened", "opened"]
-    assert [one["jar"] for one in updater] == ["missing"]  # relative to its own folder
+    main, updater = app.runs(reads=True), app.runs("updater", reads=True)
+    assert [one["read"] for one in main] == [{2: "version 2"}] * 2
+    assert [one["read"] for one in updater] == [{}]  # app.jar is relative to its own folder
     for one in main + updater:
         assert one["exe"].endswith("fakejava.exe") and (spelled or one["exe"].isascii()), one
 
@@ -86,7 +86,7 @@ def test_command_line_limit_counts_characters(tmp_path, kind, request, char, cou
     assert [line for line in r.lines if line.startswith("javaCommandLine=")] == ["javaCommandLine=" + command]
     if starts:
         assert len(command.encode("cp932")) > 32767 or char == "x"
-        assert [(one["arg[1]"], one["arg[2]"]) for one in app.details(encoding="cp932")] == [("-cp", char * count)]
+        assert [one["args"] for one in app.runs()] == [["-cp", char * count]]
         assert r.messages == []
     else:
         assert app.runs() == []

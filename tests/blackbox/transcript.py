@@ -1,10 +1,10 @@
 """The launcher's standard output, line by line, as the tests expect it."""
 
 
-def head(app, console=""):
+def head(app, console="", argc=1):
     """From the argument lines to the "console=" line."""
     boot = app.app_dir + "config" + app.sep + "boot.xml"
-    return ["argc=1", "argv[0]=" + app.path(app.exe.name),
+    return ["argc=%d" % argc, "argv[0]=" + app.path(app.exe.name),
             "debugFileExists=0", "bootXmPath=" + boot, boot, "console=" + console]
 
 

@@ -1,8 +1,10 @@
 // A stand-in for the Java runtime, so that the launcher's tests depend on
 // no particular JVM. Like a Java runtime whose own launcher speaks only the
 // ANSI code page, it uses narrow paths throughout. Each run appends how it
-// was started to fakejava.log in its working directory (its own path, and
-// whether the "-jar" file opens relative to that directory), then takes the first step of fakejava.script
+// was started to fakejava.log in its working directory (in UTF-8, decoded
+// from the code page as Java decodes its arguments), with its own path and
+// the first line of each argument that names a file readable from that
+// directory, then takes the first step of fakejava.script
 // there and exits with its code. A step is a number (decimal, negative or
 // 0x hex), "signal:N" (POSIX: dies of signal N), optionally followed by
 // ",write=PATH" to create PATH first (as an updater staging a file does).
@@ -21,6 +23,24 @@
 #define getcwd _getcwd
 #else
 #include <unistd.h>
+#endif
+
+#ifdef _WIN32
+static std::string logText(const char* ansi) {
+    int n = MultiByteToWideChar(CP_ACP, 0, ansi, -1, NULL, 0);
+    if (n <= 1) return std::string();
+    std::wstring wide(n, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, ansi, -1, &wide[0], n);
+    int m = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, NULL, 0, NULL, NULL);
+    std::string utf8(m, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &utf8[0], m, NULL, NULL);
+    utf8.resize(m - 1);
+    return utf8;
+}
+#else
+static std::string logText(const char* bytes) {
+    return bytes;
+}
 #endif
 
 static void finish(long long code) {
@@ -46,15 +66,14 @@ int main(int argc, char** argv) {
     if (getcwd(cwd, sizeof(cwd)) == NULL) cwd[0] = '\0';
     {
         std::ofstream log("fakejava.log", std::ios::app | std::ios::binary);
-        log << "cwd=" << cwd << "\n";
+        log << "cwd=" << logText(cwd) << "\n";
         log << "argc=" << argc << "\n";
-        for (int i = 1; i < argc; ++i) log << "arg[" << i << "]=" << argv[i] << "\n";
-        log << "exe=" << ownPath() << "\n";
-        for (int i = 1; i + 1 < argc; ++i) {
-            if (std::string(argv[i]) != "-jar") continue;
-            std::ifstream jar(argv[i + 1], std::ios::binary);
-            log << "jar=" << (jar ? "opened" : "missing") << "\n";
-            break;
+        for (int i = 1; i < argc; ++i) log << "arg[" << i << "]=" << logText(argv[i]) << "\n";
+        log << "exe=" << logText(ownPath().c_str()) << "\n";
+        for (int i = 1; i < argc; ++i) {
+            std::ifstream file(argv[i]);
+            std::string line;
+            if (std::getline(file, line)) log << "read[" << i << "]=" << line << "\n";
         }
     }
 

@@ -145,21 +145,25 @@ TEST(ReadBootXml, AssignsCommandLineAndJarAtTheEnd) {
     std::string boot = dir + "boot.xml";
     writeFile(boot,
               "<boot><item key='console' value='n'/><item key='java' value='${APP_DIR}jre ${PARENT_DIR}x'/>"
-              "<item key='-Xms' value='64m'/><item key='-jar' value='${APP_DIR}app.jar'/></boot>");
+              "<item key='-Xms' value='64m'/><item key='-jar' value='${APP_DIR}app.jar'/>"
+              "<item key='passArgs' value='Y'/></boot>");
     javaCommandLine = "before";
+    passArgs = 0;
     jar2 = "before";
     testing::internal::CaptureStdout();
     readBootXml(boot);
     EXPECT_EQ(boot + "\nconsole=n\n", testing::internal::GetCapturedStdout());
     EXPECT_EQ(dir + "jre " + dir + "x  -Xms64m -jar ${APP_DIR}app.jar", javaCommandLine);
     EXPECT_EQ("${APP_DIR}app.jar", jar2);
+    EXPECT_EQ(1, passArgs);
 
-    // A failing lookup leaves both as they were.
+    // A failing lookup leaves all three as they were.
     writeFile(boot, "<boot><item key='console' value='n'/><item key='java' value='j'/><item key='main'/></boot>");
     testing::internal::CaptureStdout();
     EXPECT_THROW(readBootXml(boot), std::exception);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ("${APP_DIR}app.jar", jar2);
+    EXPECT_EQ(1, passArgs);
     EXPECT_EQ(dir + "jre " + dir + "x  -Xms64m -jar ${APP_DIR}app.jar", javaCommandLine);
 }
 

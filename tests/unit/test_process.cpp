@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "apppaths.h"
+#include "argutil.h"
 #include "main.h"
 #include "pathconst.h"
 #include "procutil.h"
@@ -35,6 +36,29 @@ TEST(SplitCommandLine, MicrosoftRuntimeRules) {
         {"\"a b\"c d", {"a bc", "d"}},
     };
     for (const Case& c : cases) EXPECT_EQ(c.expected, splitCommandLine(c.line)) << c.line;
+}
+
+TEST(QuoteArgument, SplitterReadsBackTheSameArgument) {
+    struct Case { const char* arg; const char* quoted; };
+    const Case cases[] = {
+        {"plain", "plain"},
+        {R"(C:\dir\)", R"(C:\dir\)"},
+        {R"(a\"b)", R"("a\\\"b")"},
+        {"", R"("")"},
+        {"a b", R"("a b")"},
+        {"a\tb", "\"a\tb\""},
+        {R"(say "hi")", R"("say \"hi\"")"},
+        {R"(")", R"("\"")"},
+        {R"(C:\my dir\)", R"("C:\my dir\\")"},
+        {R"(C:\my dir\\)", R"("C:\my dir\\\\")"},
+        {R"(a\\b c)", R"("a\\b c")"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.quoted, quoteArgument(c.arg)) << c.arg;
+        EXPECT_EQ(Args({"j", c.arg}), splitCommandLine(std::string("j ") + quoteArgument(c.arg))) << c.arg;
+    }
+    EXPECT_EQ(R"( a "" "b c")", quoteArguments({"a", "", "b c"}));
+    EXPECT_EQ("", quoteArguments({}));
 }
 
 // Runs the stand-in in its own folder, playing the given exit code.
