@@ -8,7 +8,7 @@ import pytest
 from conftest import (App, BOOT_FAILURE, BUILD, SLOWDOWN, WINE, WINE_BUILD, Result, _dismiss_boxes,
                       dismiss_box)
 
-pytestmark = [pytest.mark.kinds("wine"), pytest.mark.product]
+pytestmark = pytest.mark.kinds("wine")
 
 
 def load_ppm(png):
@@ -52,6 +52,7 @@ def glyph_shapes(w, h, grey, rows):
     return shapes
 
 
+@pytest.mark.product
 def test_missing_boot_definition_shows_a_japanese_error_box(tmp_path, kind, request):
     env = request.getfixturevalue("wine_env")
     app = App(tmp_path / "MyApp", kind)
