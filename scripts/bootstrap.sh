@@ -16,17 +16,15 @@ pkgs=(
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 
-# The product is a 32-bit program: its tests need Debian's i386 Wine, which
-# only runs where the kernel runs i386 programs (scripts/can_run_i386.sh).
-if bash "$(dirname "$0")/can_run_i386.sh"; then
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    echo "bootstrap: adding the i386 architecture"
-    $SUDO dpkg --add-architecture i386
-  fi
-  pkgs+=(wine32:i386)
-else
-  echo "bootstrap: this kernel runs no i386 programs; 32-bit Wine is left out"
+# The product is a 32-bit program: its tests need Debian's i386 Wine. A
+# kernel without IA-32 emulation runs it through qemu (scripts/i386.sh).
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "bootstrap: adding the i386 architecture"
+  $SUDO dpkg --add-architecture i386
+  $SUDO apt-get update -qq
 fi
+pkgs+=(wine32:i386)
+bash "$(dirname "$0")/can_run_i386.sh" || pkgs+=(qemu-user-static)
 
 missing=()
 for p in "${pkgs[@]}"; do
