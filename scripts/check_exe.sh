@@ -5,7 +5,10 @@
 #   - imports from system DLLs only (the MinGW runtime is linked statically,
 #     so the exe runs on a bare Windows without libstdc++/libgcc/winpthread),
 #   - exactly one resource of its own: one group icon holding one 64x64
-#     24-bit image, with no version block and no manifest.
+#     24-bit image, with no version block and no manifest;
+#   - a vendor's signature is allowed: it is no resource but a certificate
+#     table past the sections, which must end the file (when signed, one
+#     more "ok:" line says so; whether it verifies is osslsigncode's job).
 #
 # Usage: check_exe.sh EXE ARCH      (ARCH: i386 or x86-64)
 # Prints "ok: ..." for each passed check and "FAIL: ..." (stderr) for each
@@ -99,6 +102,34 @@ check_imports() {    # (c)
   fi
 }
 
+# Authenticode keeps the signature outside the image: the security
+# directory holds a file offset, not an address, and the table it names
+# must follow every section and end the file, or Windows rejects it.
+check_signature() {    # a signed copy only
+  local offset='' size='' file_size idx name sec_size vma lma file_off sections_end=0
+  read -r offset size < <(awk '$1 == "Entry" && $2 == "4" { print $3, $4 }' "$tmp/headers") || true
+  if [ -z "$offset" ] || [ $((16#${size:-0})) -eq 0 ]; then
+    return 0
+  fi
+  if ! "$objdump" -h "$exe" >"$tmp/sections" 2>"$tmp/sections.err"; then
+    fail "cannot list the sections: $(first_lines "$tmp/sections.err")"
+    return
+  fi
+  while read -r idx name sec_size vma lma file_off _; do
+    [[ "$idx" =~ ^[0-9]+$ ]] || continue
+    if [ $((16#$file_off + 16#$sec_size)) -gt "$sections_end" ]; then
+      sections_end=$((16#$file_off + 16#$sec_size))
+    fi
+  done <"$tmp/sections"
+  file_size=$(stat -c %s "$exe")
+  offset=$((16#$offset)) size=$((16#$size))
+  if [ "$offset" -ge "$sections_end" ] && [ $((offset + size)) -eq "$file_size" ]; then
+    ok "signed: a certificate table of $size bytes ends the file, past the sections"
+  else
+    fail "the security directory names $size bytes at file offset $offset, but the sections end at $sections_end and the file at $file_size: the certificate table must follow the sections and end the file"
+  fi
+}
+
 # Sets n_group and n_icon for the size checks.
 check_resources() {    # (d)
   local type res_ok=1
@@ -185,6 +216,7 @@ if "$objdump" -p "$exe" >"$tmp/headers" 2>"$tmp/headers.err"; then
   check_format
   check_subsystem
   check_imports
+  check_signature
 else
   # Nothing header-based can be judged from a file objdump cannot read.
   fail "not a $want_pe $arch image ($(first_lines "$tmp/headers.err" 1)); format, subsystem and import checks not run"

@@ -55,6 +55,8 @@ step "the Windows executable (win32)" bash scripts/check_exe.sh build/win32/laun
 step "the Windows executable (win64)" bash scripts/check_exe.sh build/win64/launcher.exe x86-64
 step "the executable check itself" bash scripts/check_exe_selftest.sh
 step "a vendor's name and icon" bash scripts/check_vendor_build.sh
+step "the product: stripped and reproducible" bash scripts/check_reproducible.sh
+step "a signed launcher" bash scripts/check_sign.sh
 step "unit tests (native)" ctest --test-dir build/linux --output-on-failure
 step "unit tests (win64 under wine64)" ctest --test-dir build/win64 --output-on-failure
 case "$i386" in
