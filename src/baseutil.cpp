@@ -15,6 +15,12 @@ std::string Replace(std::string src, std::string str1, std::string str2) {
     return src;
 }
 
+void writeLine(std::FILE* stream, const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
 int isEmpty(std::string str) {
     return str.empty() ? 1 : 0;
 }

@@ -1,6 +1,7 @@
 // Text, message, console and file helpers used across the launcher.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 // Shows a UTF-8 text in a modal error box (on POSIX: on standard error).
@@ -18,6 +19,10 @@ std::string ansiToUtf8(const std::string& ansi);
 // src with every occurrence of str1 replaced by str2, left to right; the
 // inserted text is never searched again. An empty str1 returns src.
 std::string Replace(std::string src, std::string str1, std::string str2);
+
+// Writes text, every byte of it, and a newline, then flushes: diagnostic
+// lines reach a shared pipe before anything a child started next writes.
+void writeLine(std::FILE* stream, const std::string& text);
 
 int isTrue(std::string str);   // 1 exactly for "y" and "Y"
 int isEmpty(std::string str);  // 1 when str has no characters

@@ -2,16 +2,15 @@
 
 #include <sys/stat.h>
 #include <cstdio>
-#include <iostream>
 
 // There is no message box: the text goes where the user or the starter
 // looks for errors.
 void MessageBox2(const char* message) {
-    std::cerr << message << std::endl;
+    writeLine(stderr, message);
 }
 
 void MessageBox2(std::string msg) {
-    std::cerr << msg << std::endl;
+    writeLine(stderr, msg);
 }
 
 std::wstring utf8ToWString(std::string utf8Str) {

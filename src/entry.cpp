@@ -1,5 +1,42 @@
+#include <cstdio>
+#include <cstdlib>
+#include <cxxabi.h>
+#include <exception>
+#include <typeinfo>
+
 #include "main.h"
 
 int main(int argc, char** argv) {
     return launcherMain(argc, argv);
 }
+
+// The handler std::terminate calls by default, in place of the C++
+// runtime's own: that one demangles the exception's type name, and the
+// demangler alone is some 46 KB of the static Windows executable. This
+// one says the same, with the type's name as the compiler spells it
+// (St9bad_alloc for std::bad_alloc), then aborts as that one does.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() {
+    static bool terminating = false;
+    if (terminating) {
+        std::fputs("terminate called recursively\n", stderr);
+        std::abort();
+    }
+    terminating = true;
+    std::type_info* type = abi::__cxa_current_exception_type();
+    if (type == NULL) {
+        std::fputs("terminate called without an active exception\n", stderr);
+        std::abort();
+    }
+    const char* name = type->name();
+    if (*name == '*') ++name;
+    std::fprintf(stderr, "terminate called after throwing an instance of '%s'\n", name);
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "  what():  %s\n", e.what());
+    } catch (...) {
+    }
+    std::abort();
+}
+}  // namespace __gnu_cxx

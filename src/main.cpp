@@ -3,8 +3,7 @@
 #include <boost/algorithm/string/replace.hpp>
 #include <cstdio>
 #include <exception>
-#include <iostream>
-#include <sstream>
+#include <string>
 
 #include "argutil.h"
 #include "baseutil.h"
@@ -78,9 +77,7 @@ std::string folderUnusableMessage(const std::string& folderForUser) {
 }
 
 std::string updateFailureMessage(int exitCode2) {
-    std::ostringstream msg;
-    msg << "更新で例外が発生しました。戻り値= " << exitCode2;
-    return msg.str();
+    return "更新で例外が発生しました。戻り値= " + std::to_string(exitCode2);
 }
 
 std::string unpassableArgumentMessage(const std::string& argument) {
@@ -91,7 +88,7 @@ std::string unpassableArgumentMessage(const std::string& argument) {
 void readBootXml(std::string bootXmPath) {
     boost::property_tree::ptree pt = readXmlFile(bootXmPath);
     std::string console = getXmlValue(pt, "console");
-    std::cout << "console=" << console << std::endl;
+    writeLine(stdout, "console=" + console);
     if (isTrue(console)) openConsole();
 
     std::string javaPath = getXmlValue(pt, jop_java);
@@ -122,15 +119,15 @@ int readLauncherArguments(int argc, char** argv) {
 
 void renameUpFile() {
     std::string jarFilePath = appDir + fileSep + jar2;
-    std::cout << "jarFilePath=" << jarFilePath << std::endl;
+    writeLine(stdout, "jarFilePath=" + jarFilePath);
     std::string upFilePath = Replace(jarFilePath, ".jar", ".up");
-    std::cout << "upFilePath=" << upFilePath << std::endl;
+    writeLine(stdout, "upFilePath=" + upFilePath);
 
     // Without ".jar" in the path there is no distinct staged file: the test
     // would find the jar itself, which must never be moved.
     int upFileExists = 0;
     if (upFilePath != jarFilePath) upFileExists = pathFileExists(upFilePath);
-    std::cout << "upFileExists=" << upFileExists << std::endl;
+    writeLine(stdout, "upFileExists=" + std::to_string(upFileExists));
     if (upFileExists == 0) return;
     if (isReadOnlyFile(jarFilePath)) return;
 
@@ -141,7 +138,7 @@ void renameUpFile() {
     for (int waited = 0;; waited += delay, delay *= 2) {
         ReplaceResult result = replaceFile(upFilePath, jarFilePath);
         if (result == Replaced) {
-            std::cout << "remove succeed." << std::endl;
+            writeLine(stdout, "remove succeed.");
             return;
         }
         if (result != ReplaceBusy || waited >= 1500) return;
@@ -150,15 +147,11 @@ void renameUpFile() {
 }
 
 int launchJava(std::string currentDir, std::string commandLine, int doWait) {
-    std::cout << "currentDir=" << currentDir << std::endl;
-    std::cout << "javaCommandLine=" << commandLine << std::endl;
+    writeLine(stdout, "currentDir=" + currentDir);
+    writeLine(stdout, "javaCommandLine=" + commandLine);
     int result = execute(&commandLine[0], currentDir.c_str(), doWait);
-    std::cout << "launchJava:retCode=" << result << std::endl;
-    if (result == 1) {
-        std::ostringstream msg;
-        msg << "java launch error. code=" << result;
-        MessageBox2(msg.str());
-    }
+    writeLine(stdout, "launchJava:retCode=" + std::to_string(result));
+    if (result == 1) MessageBox2("java launch error. code=" + std::to_string(result));
     return result;
 }
 
@@ -176,9 +169,9 @@ int launchUpdater() {
 
 int moduleUpdate(std::string updaterPath) {
     std::string commandLine = updaterPath;
-    std::cout << "moduleUpdate#1:commandLine=" << commandLine << std::endl;
+    writeLine(stdout, "moduleUpdate#1:commandLine=" + commandLine);
     int result = execute(&commandLine[0], NULL, 1);
-    std::cout << "moduleUpdate#2:retCode=" << result << std::endl;
+    writeLine(stdout, "moduleUpdate#2:retCode=" + std::to_string(result));
     return result;
 }
 
@@ -205,11 +198,11 @@ int launcherMain(int argc, char** argv) {
         if (!folder.empty()) {
             // Windows knows the folder, but it has no name that the ANSI
             // code page, and so Java, can use.
-            std::cerr << "the launcher's folder has no ANSI or short name: " << folder << std::endl;
+            writeLine(stderr, "the launcher's folder has no ANSI or short name: " + folder);
             MessageBox2(folderUnusableMessage(folder));
             return 1;
         }
-        std::cerr << "cannot find the launcher's own path" << std::endl;
+        writeLine(stderr, "cannot find the launcher's own path");
         MessageBox2(ownLocationUnknownMessage);
         return 1;
     }
@@ -218,19 +211,19 @@ int launcherMain(int argc, char** argv) {
     debugFilePath += fileSep;
     debugFilePath += "debug";
     int debugFileExists = pathFileExists(debugFilePath);
-    std::cout << "debugFileExists=" << debugFileExists << std::endl;
+    writeLine(stdout, "debugFileExists=" + std::to_string(debugFileExists));
     if (debugFileExists != 0) openConsole();
 
     std::string bootXmPath = appDir;
     bootXmPath += "config";
     bootXmPath += fileSep;
     bootXmPath += "boot.xml";
-    std::cout << "bootXmPath=" << bootXmPath << std::endl;
+    writeLine(stdout, "bootXmPath=" + bootXmPath);
 
     try {
         readBootXml(bootXmPath);
     } catch (const std::exception& ex) {
-        std::cerr << ex.what() << std::endl;
+        writeLine(stderr, ex.what());
         std::string msg = bootFailureMessage(bootXmPath);
         MessageBox2(msg);
         return 1;

@@ -2,16 +2,17 @@
 
 #include <algorithm>
 #include <boost/foreach.hpp>
-#include <boost/property_tree/xml_parser.hpp>
+#include <boost/property_tree/detail/xml_parser_read_rapidxml.hpp>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iostream>
-#include <iterator>
-#include <locale>
-#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+#include "baseutil.h"
 
 using boost::property_tree::ptree;
-using boost::property_tree::xml_parser_error;
+using boost::property_tree::xml_parser::xml_parser_error;
 
 // The fuzzer builds with a small limit, which its mutations reach.
 #ifndef XML_NESTING_LIMIT
@@ -136,20 +137,32 @@ std::size_t findExcessNesting(const char* text) {
     return std::string::npos;
 }
 
-ptree parseWithLibrary(const std::string& text, const std::string& fileName) {
-    std::istringstream in(text);
-    ptree pt;
+// The library's own parser and tree builder, as read_xml runs them with
+// flags 0 (comments kept, white space as it stands), over text ending in a
+// NUL. The library reads a stream only to put its bytes into such a buffer;
+// this takes them from anywhere. The line of an error counts the newlines
+// before the place of the fault, as read_xml counts them.
+ptree parseWithLibrary(std::vector<char>& text, const std::string& fileName) {
+    namespace rapidxml = boost::property_tree::detail::rapidxml;
     try {
-        boost::property_tree::read_xml(in, pt, 0);
-    } catch (const xml_parser_error& e) {
-        // Name the source as reading from the file would.
-        throw xml_parser_error(e.message(), fileName, e.line());
+        rapidxml::xml_document<char> doc;
+        doc.parse<rapidxml::parse_comment_nodes>(&text.front());
+        ptree pt;
+        for (rapidxml::xml_node<char>* child = doc.first_node(); child; child = child->next_sibling())
+            boost::property_tree::xml_parser::read_xml_node(child, pt, 0);
+        return pt;
+    } catch (rapidxml::parse_error& e) {
+        long line = static_cast<long>(std::count(&text.front(), e.where<char>(), '\n') + 1);
+        throw xml_parser_error(e.what(), fileName, line);
     }
-    return pt;
 }
 
-ptree parseText(const std::string& text, const std::string& fileName) {
-    std::size_t tooDeep = findExcessNesting(text.c_str());
+}  // namespace
+
+ptree readXmlBytes(const char* data, std::size_t size, const std::string& fileName) {
+    std::vector<char> text(data, data + size);
+    text.push_back('\0');
+    std::size_t tooDeep = findExcessNesting(&text.front());
     if (tooDeep == std::string::npos) return parseWithLibrary(text, fileName);
 
     // Up to there the text nests no deeper than allowed. Given just that
@@ -157,34 +170,39 @@ ptree parseText(const std::string& text, const std::string& fileName) {
     // end of data", which it says only at a NUL, and the scan stopped before
     // the first), unless it finds a fault of its own on the way: that one is
     // reported as ever.
+    std::vector<char> head(text.begin(), text.begin() + tooDeep);
+    head.push_back('\0');
     try {
-        parseWithLibrary(text.substr(0, tooDeep), fileName);
+        parseWithLibrary(head, fileName);
     } catch (const xml_parser_error& e) {
         if (e.message() != "unexpected end of data") throw;
     }
     long line = static_cast<long>(std::count(text.begin(), text.begin() + tooDeep, '\n')) + 1;
-    std::ostringstream msg;
-    msg << "elements nested too deeply (more than " << maxXmlNesting << " levels)";
-    throw xml_parser_error(msg.str(), fileName, line);
-}
-
-}  // namespace
-
-ptree readXmlStream(std::istream& in, const std::string& fileName) {
-    // Read whole, then checked, as the library reads a stream.
-    std::string text((std::istreambuf_iterator<char>(in.rdbuf())), std::istreambuf_iterator<char>());
-    if (!in.good()) throw xml_parser_error("read error", fileName, 0);
-    return parseText(text, fileName);
+    char msg[80];
+    std::snprintf(msg, sizeof(msg), "elements nested too deeply (more than %d levels)", maxXmlNesting);
+    throw xml_parser_error(msg, fileName, line);
 }
 
 ptree readXmlFile(std::string filePath) {
-    std::cout << filePath << std::endl;
-    // Opened as the library's read_xml(filename) opens it (text mode on
-    // Windows), for the same bytes and the same errors.
-    std::ifstream stream(filePath.c_str());
-    if (!stream) throw xml_parser_error("cannot open file", filePath, 0);
-    stream.imbue(std::locale());
-    return readXmlStream(stream, filePath);
+    writeLine(stdout, filePath);
+    // Opened as the library's read_xml(filename) opens its file stream:
+    // text mode on Windows, for the same bytes and the same errors.
+    std::FILE* file = std::fopen(filePath.c_str(), "r");
+    if (file == NULL) throw xml_parser_error("cannot open file", filePath, 0);
+    std::vector<char> bytes;
+    char chunk[4096];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof(chunk), file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+    int readError = std::ferror(file) ? errno : -1;
+    std::fclose(file);
+    // A file that opens but cannot be read (a directory on POSIX): the
+    // file stream's own text, which is what the user has always been shown.
+    if (readError != -1) {
+        std::string what = "basic_filebuf::underflow error reading the file: ";
+        what += readError != 0 ? std::strerror(readError) : "iostream error";
+        throw std::runtime_error(what);
+    }
+    return readXmlBytes(bytes.empty() ? "" : &bytes.front(), bytes.size(), filePath);
 }
 
 std::string getXmlValue(const ptree& pt, std::string key1) {

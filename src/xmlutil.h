@@ -2,7 +2,8 @@
 #pragma once
 
 #include <boost/property_tree/ptree.hpp>
-#include <istream>
+#include <cstddef>
+#include <iosfwd>
 #include <string>
 
 // Elements may nest this deep (the boot definition needs two levels);
@@ -15,7 +16,11 @@ extern const int maxXmlNesting;
 // Throws the XML reader's errors (xml_parser_error).
 boost::property_tree::ptree readXmlFile(std::string filePath);
 
-// The same from an open stream; fileName names it in the reader's errors.
+// The same from the file's bytes; fileName names them in the reader's errors.
+boost::property_tree::ptree readXmlBytes(const char* data, std::size_t size, const std::string& fileName);
+
+// The same from an open stream (in its own source: the launcher reads
+// files without streams).
 boost::property_tree::ptree readXmlStream(std::istream& in, const std::string& fileName);
 
 // The value of the last <item> directly under <boot> whose key is key1, or
