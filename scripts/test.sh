@@ -66,12 +66,11 @@ case "$i386" in
       env LAUNCHER_WINE_BUILD=win32 "${pytest[@]}"
     ;;
   qemu)
-    # Those that start no process, since each start costs a minute here, and
-    # not the argument splitter's: during it, under qemu only, Wine stops on
-    # an illegal instruction in its exception unwinding.
-    step "unit tests (win32 under 32-bit Wine, i386 through qemu; those that start no process)" \
-      bash scripts/i386.sh bash scripts/test.sh --wine32 bash scripts/run_gtest.sh build/win32/unit_tests.exe \
-      --gtest_filter=-Execute.*:ModuleUpdate.*:UpdateLoop.*:FileLock.*:WinArgs.*
+    # Measured here: under qemu the unit-test binary dies part-way, with
+    # "wine client error" and no GoogleTest report, while the launcher's
+    # own runs (the product set below) complete.
+    skip "unit tests (win32 under 32-bit Wine)" \
+      "i386 runs only through qemu here, and the unit-test binary dies under it before its report"
     step "black-box tests (native, and win64 under wine64)" \
       env LAUNCHER_WINE_BUILD=win64 "${pytest[@]}"
     step "black-box tests of the product (win32 under 32-bit Wine, i386 through qemu; the product set)" \
