@@ -20,6 +20,12 @@ std::string ansiToUtf8(const std::string& ansi);
 // inserted text is never searched again. An empty str1 returns src.
 std::string Replace(std::string src, std::string str1, std::string str2);
 
+// Gives standard output and error a buffer (Windows), so that a line that
+// writeLine flushes whole costs one write: unbuffered, the C runtime
+// writes to a device such as NUL one character at a time, each a system
+// call. On POSIX the C library's own choice stands.
+void bufferOutput();
+
 // Writes text, every byte of it, and a newline, then flushes: diagnostic
 // lines reach a shared pipe before anything a child started next writes.
 void writeLine(std::FILE* stream, const std::string& text);

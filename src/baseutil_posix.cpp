@@ -38,6 +38,9 @@ std::string ansiToUtf8(const std::string& ansi) {
     return ansi;
 }
 
+void bufferOutput() {
+}
+
 void openConsole() {
 }
 

@@ -47,6 +47,11 @@ std::string ansiToUtf8(const std::string& ansi) {
     return std::string(&utf8[0], m - 1);
 }
 
+void bufferOutput() {
+    setvbuf(stdout, NULL, _IOFBF, 4096);
+    setvbuf(stderr, NULL, _IOFBF, 4096);
+}
+
 void openConsole() {
     AllocConsole();
     freopen("CON", "r", stdin);

@@ -16,17 +16,23 @@ int main(int argc, char** argv) {
 // one says the same, with the type's name as the compiler spells it
 // (St9bad_alloc for std::bad_alloc), then aborts as that one does.
 namespace __gnu_cxx {
+// Standard error may be buffered (Windows), and abort flushes nothing.
+static void flushAndAbort() {
+    std::fflush(stderr);
+    std::abort();
+}
+
 void __verbose_terminate_handler() {
     static bool terminating = false;
     if (terminating) {
         std::fputs("terminate called recursively\n", stderr);
-        std::abort();
+        flushAndAbort();
     }
     terminating = true;
     std::type_info* type = abi::__cxa_current_exception_type();
     if (type == NULL) {
         std::fputs("terminate called without an active exception\n", stderr);
-        std::abort();
+        flushAndAbort();
     }
     const char* name = type->name();
     if (*name == '*') ++name;
@@ -37,6 +43,6 @@ void __verbose_terminate_handler() {
         std::fprintf(stderr, "  what():  %s\n", e.what());
     } catch (...) {
     }
-    std::abort();
+    flushAndAbort();
 }
 }  // namespace __gnu_cxx

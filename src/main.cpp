@@ -188,8 +188,9 @@ void runUpdateLoop() {
 }
 
 int launcherMain(int argc, char** argv) {
-    printf("argc=%d\n", argc);
-    printf("argv[0]=%s\n", argc > 0 ? argv[0] : "");
+    bufferOutput();
+    writeLine(stdout, "argc=" + std::to_string(argc));
+    writeLine(stdout, std::string("argv[0]=") + (argc > 0 ? argv[0] : ""));
     int retCode = 0;
     prepareProcessRunner();
     if (setModuleFileName() == 0) {

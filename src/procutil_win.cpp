@@ -22,7 +22,7 @@ int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
     // starts what is left. A double-byte character counts as one unit.
     int units = MultiByteToWideChar(CP_ACP, 0, lpCommandLine, -1, NULL, 0);
     if (units <= 0 || units > 32767) {
-        printf("execute:createProcessResult==%d\n", FALSE);
+        writeLine(stdout, "execute:createProcessResult==" + std::to_string(FALSE));
         return 1;
     }
     STARTUPINFOA si;
@@ -34,7 +34,7 @@ int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
     BOOL created = CreateProcessA(NULL, lpCommandLine, NULL, NULL, FALSE, 0, NULL,
                                   lpCurrentDir, &si, &pi);
     if (!created) {
-        printf("execute:createProcessResult==%d\n", created);
+        writeLine(stdout, "execute:createProcessResult==" + std::to_string(created));
         return 1;
     }
     // One handle per child would otherwise pile up over a long run of updates.
@@ -44,16 +44,16 @@ int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
         MessageBox2("CloseHandle(hThread)");
         return 1;
     }
-    printf("execute:processId==%d\n", static_cast<int>(GetCurrentProcessId()));
+    writeLine(stdout, "execute:processId==" + std::to_string(static_cast<int>(GetCurrentProcessId())));
     if (doWait == 0) return 0;
 
     DWORD waitResult = WaitForSingleObject(childProcess, INFINITE);
     switch (waitResult) {
-    case WAIT_OBJECT_0: puts("result=WAIT_OBJECT_0"); break;
-    case WAIT_FAILED: puts("result=WAIT_FAILED"); return 1;
-    case WAIT_ABANDONED: puts("result=WAIT_ABANDONED"); return 1;
-    case WAIT_TIMEOUT: puts("result=WAIT_TIMEOUT"); return 1;
-    default: printf("result=%d\n", static_cast<int>(waitResult)); return 1;
+    case WAIT_OBJECT_0: writeLine(stdout, "result=WAIT_OBJECT_0"); break;
+    case WAIT_FAILED: writeLine(stdout, "result=WAIT_FAILED"); return 1;
+    case WAIT_ABANDONED: writeLine(stdout, "result=WAIT_ABANDONED"); return 1;
+    case WAIT_TIMEOUT: writeLine(stdout, "result=WAIT_TIMEOUT"); return 1;
+    default: writeLine(stdout, "result=" + std::to_string(static_cast<int>(waitResult))); return 1;
     }
     DWORD exitCode = 0;
     if (!GetExitCodeProcess(childProcess, &exitCode)) {
