@@ -4,6 +4,10 @@
 # memory, the size of the Windows product, and how reading the boot
 # definition scales. Expects the builds of `make build`; prints one table.
 # Timings want a quiet machine: the load average is printed with them.
+# The start-up runs alternate between the commands (bench/alternate.c), so
+# that the ratios compare runs made side by side.
+# BENCH_BASELINE=DIR: a second checkout, built, whose launchers run side by
+# side with these ("before"), e.g. a worktree of an older commit.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -12,8 +16,8 @@ BIN=$OUT/bin
 RES=$OUT/results
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
-NATIVE_RUNS=${BENCH_NATIVE_RUNS:-300}
-WINE_RUNS=${BENCH_WINE_RUNS:-40}
+NATIVE_RUNS=${BENCH_NATIVE_RUNS:-1000}
+WINE_RUNS=${BENCH_WINE_RUNS:-100}
 MEM_RUNS=5
 FAT_MIB=16
 
@@ -33,6 +37,13 @@ q() {
 for f in build/linux/launcher build/win64/launcher.exe build/win32/launcher.exe; do
   [ -f "$f" ] || die "$f is missing: run 'make build' first"
 done
+BASE=${BENCH_BASELINE:-}
+if [ -n "$BASE" ]; then
+  BASE=$(cd "$BASE" && pwd)
+  for f in build/linux/launcher build/win64/launcher.exe build/win32/launcher.exe; do
+    [ -f "$BASE/$f" ] || die "BENCH_BASELINE: $BASE/$f is missing: build that checkout first"
+  done
+fi
 command -v hyperfine >/dev/null || die "hyperfine is missing (scripts/bootstrap.sh installs it)"
 [ -x /usr/bin/time ] || die "/usr/bin/time is missing (package 'time')"
 
@@ -69,6 +80,7 @@ cc -static -O2 -o "$BIN/child" bench/child.c
 cc -static -O2 -o "$BIN/floor" bench/floor.c
 cc -static -O2 -DFORK_EXEC -o "$BIN/floor-fork" bench/floor.c
 cc -static -O2 -o "$BIN/probe" bench/probe.c
+cc -O2 -o "$BIN/alternate" bench/alternate.c
 
 # An application folder with its own copy of the launcher: the launcher
 # finds its folder through /proc/self/exe, which a symbolic link would defeat.
@@ -97,19 +109,26 @@ make_app "$NAPP" build/linux/launcher "$BIN/child"
 grep -q "javaCommandLine=$BIN/child" "$WORK/native-check.txt" || die "the launcher built another command line"
 check_started "$WORK/native-check.txt" "the native launcher"
 
-say "native start-up: 4 commands x $NATIVE_RUNS runs"
-logged hyperfine -N --warmup 20 --runs "$NATIVE_RUNS" --export-json "$RES/native.json" \
-  -n child "$(q "$BIN/child")" \
-  -n floor "$(q "$BIN/floor") $(q "$BIN/child")" \
-  -n floor-fork "$(q "$BIN/floor-fork") $(q "$BIN/child")" \
-  -n launcher "$(q "$NAPP/launcher")" >"$RES/native.txt" 2>&1 ||
-  die "hyperfine failed: see $RES/native.txt"
+before=()
+if [ -n "$BASE" ]; then
+  make_app "$WORK/native-before" "$BASE/build/linux/launcher" "$BIN/child"
+  "$WORK/native-before/launcher" >"$WORK/native-check.txt"
+  check_started "$WORK/native-check.txt" "the baseline's native launcher"
+  before=(-- launcher-before "$WORK/native-before/launcher")
+fi
+say "native start-up: side by side, $NATIVE_RUNS rounds"
+logged "$BIN/alternate" "$RES/native.json" "$NATIVE_RUNS" 20 \
+  -- child "$BIN/child" \
+  -- floor "$BIN/floor" "$BIN/child" \
+  -- floor-fork "$BIN/floor-fork" "$BIN/child" \
+  -- launcher "$NAPP/launcher" "${before[@]}" >"$RES/native.txt" 2>&1 ||
+  die "the native start-up runs failed: see $RES/native.txt"
 
 NATIVE_RATIO=$(/usr/bin/python3 bench/table.py --ratio "$RES/native.json" launcher floor)
 
 # ------------------------- 1b. where the time goes, if over the target
-if /usr/bin/python3 -c "import sys; sys.exit(0 if float(sys.argv[1]) > 1.10 else 1)" "$NATIVE_RATIO"; then
-  say "ratio $NATIVE_RATIO is over 1.10: counting page faults and instructions"
+if /usr/bin/python3 -c "import sys; sys.exit(0 if float(sys.argv[1]) > 1.05 else 1)" "$NATIVE_RATIO"; then
+  say "ratio $NATIVE_RATIO is over 1.05: counting page faults and instructions"
   if perf stat -e task-clock,page-faults -o /dev/null true 2>/dev/null; then
     for name in floor floor-fork launcher; do
       case $name in
@@ -131,12 +150,12 @@ if /usr/bin/python3 -c "import sys; sys.exit(0 if float(sys.argv[1]) > 1.10 else
     echo "ir_floor $(awk '/^(summary|totals):/ { print $2; exit }' "$WORK/cg.floor")" >>"$RES/invest.txt"
     echo "ir_launcher $(awk '/^(summary|totals):/ { print $2; exit }' "$WORK/cg.launcher")" >>"$RES/invest.txt"
     callgrind_annotate --inclusive=yes --threshold=100 "$WORK/cg.launcher" >"$WORK/cg.launcher.txt" 2>/dev/null
-    ir_of() {  # ir_of KEY PATTERN: inclusive count of the first function matching
+    ir_of() {  # ir_of KEY PATTERN: inclusive count of the first function matching, else 0
       local n
-      n=$(grep -E "$2" "$WORK/cg.launcher.txt" | head -1 | awk '{ gsub(",", "", $1); print $1 }')
+      n=$(awk -v re="$2" '$0 ~ re { gsub(",", "", $1); print $1; exit }' "$WORK/cg.launcher.txt")
       echo "$1 ${n:-0}" >>"$RES/invest.txt"
     }
-    ir_of ir_iostream_init 'std::ios_base::Init::Init\(\)'
+    ir_of ir_main 'launcherMain\('
     ir_of ir_read_boot 'readBootXml\('
     ir_of ir_execute ':execute\(char'
   else
@@ -181,11 +200,22 @@ wine_section() {
   check_started "$WORK/wine-check.txt" "the win64 launcher"
   "${wenv[@]}" "$WINE" "$BIN/floor.exe" "$child_win" || die "the Windows floor does not run the child"
 
-  say "start-up under wine64: 2 commands x $WINE_RUNS runs"
-  logged "${wenv[@]}" hyperfine -N --warmup 10 --runs "$WINE_RUNS" --export-json "$RES/wine.json" \
-    -n floor "$(q "$WINE") $(q "$BIN/floor.exe") $(q "$child_win")" \
-    -n launcher "$(q "$WINE") $(q "$wapp/launcher.exe")" >"$RES/wine.txt" 2>&1 ||
-    die "hyperfine under Wine failed: see $RES/wine.txt"
+  local before=()
+  if [ -n "$BASE" ]; then
+    local bapp=$WORK/wine-before
+    mkdir -p "$bapp"
+    cp "$BIN/child.exe" "$bapp/child.exe"
+    make_app "$bapp" "$BASE/build/win64/launcher.exe" '${APP_DIR}child.exe'
+    "${wenv[@]}" "$WINE" "$bapp/launcher.exe" >"$WORK/wine-check.txt" 2>/dev/null || true
+    check_started "$WORK/wine-check.txt" "the baseline's win64 launcher"
+    before=(-- launcher-before "$WINE" "$bapp/launcher.exe")
+  fi
+
+  say "start-up under wine64: side by side, $WINE_RUNS rounds"
+  logged "${wenv[@]}" "$BIN/alternate" "$RES/wine.json" "$WINE_RUNS" 5 \
+    -- floor "$WINE" "$BIN/floor.exe" "$child_win" \
+    -- launcher "$WINE" "$wapp/launcher.exe" "${before[@]}" >"$RES/wine.txt" 2>&1 ||
+    die "the start-up runs under Wine failed: see $RES/wine.txt"
 }
 wine_section
 
@@ -237,6 +267,10 @@ STRIPPED=$WORK/launcher-stripped.exe
 i686-w64-mingw32-strip -o "$STRIPPED" build/win32/launcher.exe
 echo "win32_size $(stat -c %s build/win32/launcher.exe)" >>"$RES/facts.txt"
 echo "win32_stripped $(stat -c %s "$STRIPPED")" >>"$RES/facts.txt"
+if [ -n "$BASE" ]; then
+  i686-w64-mingw32-strip -o "$WORK/before-stripped.exe" "$BASE/build/win32/launcher.exe"
+  echo "win32_stripped_before $(stat -c %s "$WORK/before-stripped.exe")" >>"$RES/facts.txt"
+fi
 
 # ---------------------------------------- 4. size of the boot definition
 say "boot definitions of 10, 1,000 and 100,000 items"
