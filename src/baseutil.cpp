@@ -16,9 +16,18 @@ std::string Replace(std::string src, std::string str1, std::string str2) {
 }
 
 void writeLine(std::FILE* stream, const std::string& text) {
+    // Standard output stays in its buffer until its order against something
+    // else could show: a line on standard error, a message box, a child
+    // (flushOutput). A write per line cost more than the rest of the start.
+    if (stream != stdout) std::fflush(stdout);
     std::fwrite(text.data(), 1, text.size(), stream);
     std::fputc('\n', stream);
-    std::fflush(stream);
+    if (stream != stdout) std::fflush(stream);
+}
+
+void flushOutput() {
+    std::fflush(stdout);
+    std::fflush(stderr);
 }
 
 int isEmpty(std::string str) {

@@ -26,9 +26,13 @@ std::string Replace(std::string src, std::string str1, std::string str2);
 // call. On POSIX the C library's own choice stands.
 void bufferOutput();
 
-// Writes text, every byte of it, and a newline, then flushes: diagnostic
-// lines reach a shared pipe before anything a child started next writes.
+// Writes text, every byte of it, and a newline. A line on standard error
+// goes out at once, after everything written to standard output before it;
+// standard output itself goes out on flushOutput or at exit.
 void writeLine(std::FILE* stream, const std::string& text);
+// Before a child that shares the streams starts, or a message box waits
+// for the user: every line so far is out.
+void flushOutput();
 
 int isTrue(std::string str);   // 1 exactly for "y" and "Y"
 int isEmpty(std::string str);  // 1 when str has no characters

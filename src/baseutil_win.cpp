@@ -15,12 +15,14 @@ typedef int(WINAPI* MessageBoxAProc)(HWND, LPCSTR, LPCSTR, UINT);
 typedef int(WINAPI* MessageBoxWProc)(HWND, LPCWSTR, LPCWSTR, UINT);
 
 void MessageBox2(const char* message) {
+    flushOutput();  // the lines so far are out while the box waits
     MessageBoxAProc box = reinterpret_cast<MessageBoxAProc>(user32Proc("MessageBoxA"));
     if (box != NULL) box(NULL, message, "Error", MB_OK);
 }
 
 void MessageBox2(std::string msg) {
     std::wstring wStr = utf8ToWString(msg);
+    flushOutput();
     MessageBoxWProc box = reinterpret_cast<MessageBoxWProc>(user32Proc("MessageBoxW"));
     if (box != NULL) box(NULL, wStr.c_str(), L"Error", MB_OK);
 }

@@ -1,5 +1,7 @@
 #include "procutil.h"
 
+#include "baseutil.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -65,8 +67,7 @@ int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
         posix_spawn_file_actions_destroy(&actions);
         return startFailed();
     }
-    fflush(stdout);
-    fflush(stderr);
+    flushOutput();
     pid_t pid;
     int spawned = posix_spawnp(&pid, program.c_str(), &actions, NULL, &argv[0], environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -75,7 +76,7 @@ int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
     releaseChildProcess();
     childProcess = pid;
     printf("execute:processId==%d\n", static_cast<int>(getpid()));
-    fflush(stdout);  // before the child's own output, which shares the stream
+    flushOutput();  // before the child's own output, which shares the stream
     if (doWait == 0) return 0;
 
     int status = 0;

@@ -31,6 +31,7 @@ int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
     si.cb = sizeof(si);
     ZeroMemory(&pi, sizeof(pi));
 
+    flushOutput();  // the child writes to the same streams
     BOOL created = CreateProcessA(NULL, lpCommandLine, NULL, NULL, FALSE, 0, NULL,
                                   lpCurrentDir, &si, &pi);
     if (!created) {
@@ -45,6 +46,7 @@ int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
         return 1;
     }
     writeLine(stdout, "execute:processId==" + std::to_string(static_cast<int>(GetCurrentProcessId())));
+    flushOutput();  // before the child's own output, which shares the stream
     if (doWait == 0) return 0;
 
     DWORD waitResult = WaitForSingleObject(childProcess, INFINITE);

@@ -192,7 +192,10 @@ ptree readXmlFile(std::string filePath) {
     std::vector<char> bytes;
     char chunk[4096];
     std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof(chunk), file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+    while ((got = std::fread(chunk, 1, sizeof(chunk), file)) > 0) {
+        bytes.insert(bytes.end(), chunk, chunk + got);
+        if (got < sizeof(chunk)) break;  // the end, or an error that ferror tells
+    }
     int readError = std::ferror(file) ? errno : -1;
     std::fclose(file);
     // A file that opens but cannot be read (a directory on POSIX): the
@@ -205,13 +208,25 @@ ptree readXmlFile(std::string filePath) {
     return readXmlBytes(bytes.empty() ? "" : &bytes.front(), bytes.size(), filePath);
 }
 
+// What item.get<std::string>(path) gives for the path "<xmlattr>." + name,
+// found as that lookup finds it, without parsing the path for every item of
+// every key. Where it is missing, the library's own lookup throws its error.
+static std::string itemAttribute(const ptree& item, const char* name, const char* path) {
+    ptree::const_assoc_iterator attributes = item.find("<xmlattr>");
+    if (attributes != item.not_found()) {
+        ptree::const_assoc_iterator found = attributes->second.find(name);
+        if (found != attributes->second.not_found()) return found->second.data();
+    }
+    return item.get<std::string>(path);
+}
+
 std::string getXmlValue(const ptree& pt, std::string key1) {
     std::string value;
     BOOST_FOREACH (const ptree::value_type& child, pt.get_child("boot")) {
         if (child.first != "item") continue;
         const ptree& child2 = child.second;
-        std::string key2 = child2.get<std::string>("<xmlattr>.key");
-        if (key1 == key2) value = child2.get<std::string>("<xmlattr>.value");
+        std::string key2 = itemAttribute(child2, "key", "<xmlattr>.key");
+        if (key1 == key2) value = itemAttribute(child2, "value", "<xmlattr>.value");
     }
     return value;
 }
