@@ -73,7 +73,7 @@ def native_rows(t, res, targets):
     t.timing("native: launcher, boot.xml runs the child", n["launcher"], 2)
     ratio = n["launcher"]["median"] / n["floor"]["median"]
     ok = ratio <= NATIVE_TARGET
-    targets.append("native start-up, launcher/floor median %.2f <= %.2f: %s"
+    targets.append("native start-up, launcher/floor median %.3f <= %.2f: %s"
                    % (ratio, NATIVE_TARGET, verdict(ok)))
     t.add("native: launcher / floor (posix_spawn)", "%.2f" % (n["launcher"]["min"] / n["floor"]["min"]),
           "%.2f" % ratio, "", "min column: ratio of minima; target <= %.2f: %s" % (NATIVE_TARGET, verdict(ok)))
@@ -131,7 +131,7 @@ def wine_rows(t, res, targets):
     t.timing("wine64: launcher.exe (win64)", w["launcher"], 1)
     ratio = w["launcher"]["median"] / w["floor"]["median"]
     ok = ratio <= WINE_TARGET
-    targets.append("start-up under Wine, launcher/floor median %.2f <= %.2f: %s"
+    targets.append("start-up under Wine, launcher/floor median %.3f <= %.2f: %s"
                    % (ratio, WINE_TARGET, verdict(ok)))
     t.add("wine64: launcher / floor", "%.2f" % (w["launcher"]["min"] / w["floor"]["min"]),
           "%.2f" % ratio, "", "min column: ratio of minima; target <= %.2f: %s" % (WINE_TARGET, verdict(ok)))
