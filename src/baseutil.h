@@ -20,10 +20,10 @@ std::string ansiToUtf8(const std::string& ansi);
 // inserted text is never searched again. An empty str1 returns src.
 std::string Replace(std::string src, std::string str1, std::string str2);
 
-// Gives standard output and error a buffer (Windows), so that a line that
-// writeLine flushes whole costs one write: unbuffered, the C runtime
+// Gives standard output a buffer (Windows): unbuffered, the C runtime
 // writes to a device such as NUL one character at a time, each a system
-// call. On POSIX the C library's own choice stands.
+// call. Standard error stays unbuffered, so that nothing on it is lost to
+// an abort. On POSIX the C library's own choice stands.
 void bufferOutput();
 
 // Writes text, every byte of it, and a newline. A line on standard error

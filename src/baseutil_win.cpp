@@ -51,7 +51,6 @@ std::string ansiToUtf8(const std::string& ansi) {
 
 void bufferOutput() {
     setvbuf(stdout, NULL, _IOFBF, 4096);
-    setvbuf(stderr, NULL, _IOFBF, 4096);
 }
 
 void openConsole() {

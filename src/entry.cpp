@@ -16,23 +16,17 @@ int main(int argc, char** argv) {
 // one says the same, with the type's name as the compiler spells it
 // (St9bad_alloc for std::bad_alloc), then aborts as that one does.
 namespace __gnu_cxx {
-// Standard error may be buffered (Windows), and abort flushes nothing.
-static void flushAndAbort() {
-    std::fflush(stderr);
-    std::abort();
-}
-
 void __verbose_terminate_handler() {
     static bool terminating = false;
     if (terminating) {
         std::fputs("terminate called recursively\n", stderr);
-        flushAndAbort();
+        std::abort();
     }
     terminating = true;
     std::type_info* type = abi::__cxa_current_exception_type();
     if (type == NULL) {
         std::fputs("terminate called without an active exception\n", stderr);
-        flushAndAbort();
+        std::abort();
     }
     const char* name = type->name();
     if (*name == '*') ++name;
@@ -43,6 +37,6 @@ void __verbose_terminate_handler() {
         std::fprintf(stderr, "  what():  %s\n", e.what());
     } catch (...) {
     }
-    flushAndAbort();
+    std::abort();
 }
 }  // namespace __gnu_cxx
