@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // Shows a UTF-8 text in a modal error box (on POSIX: on standard error).
 void MessageBox2(std::string msg);
@@ -61,6 +62,14 @@ std::string wideToUtf8(const std::wstring& wide);
 // first character that cannot be converted.
 void narrow(const std::wstring& src, std::string& dest);
 void widen(const std::string& src, std::wstring& dest);
+
+// Results of readFileBytes.
+enum ReadResult { ReadDone, ReadCannotOpen, ReadFailed };
+
+// Appends the whole file to bytes, as the XML library's file stream reads
+// it: in text mode on Windows. ReadFailed leaves the C library's error
+// number in readError (0 when it gives none).
+ReadResult readFileBytes(const std::string& path, std::vector<char>& bytes, int& readError);
 
 // Results of replaceFile.
 enum ReplaceResult { Replaced, ReplaceBusy, ReplaceFailed };

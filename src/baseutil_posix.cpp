@@ -1,6 +1,9 @@
 #include "baseutil.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
 #include <cstdio>
 
 // There is no message box: the text goes where the user or the starter
@@ -42,6 +45,26 @@ void bufferOutput() {
 }
 
 void openConsole() {
+}
+
+ReadResult readFileBytes(const std::string& path, std::vector<char>& bytes, int& readError) {
+    // Straight from the descriptor: a stdio stream would first allocate a
+    // buffer of its own, which costs more than reading a small file.
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return ReadCannotOpen;
+    char chunk[4096];
+    ssize_t got;
+    while ((got = read(fd, chunk, sizeof(chunk))) != 0) {
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            readError = errno;
+            close(fd);
+            return ReadFailed;
+        }
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    }
+    close(fd);
+    return ReadDone;
 }
 
 int fileExists(char* filePath) {

@@ -1,6 +1,7 @@
 #include "baseutil.h"
 
 #include <windows.h>
+#include <cerrno>
 #include <cstdio>
 #include <vector>
 
@@ -57,6 +58,23 @@ void openConsole() {
     AllocConsole();
     freopen("CON", "r", stdin);
     freopen("CON", "w", stdout);
+}
+
+ReadResult readFileBytes(const std::string& path, std::vector<char>& bytes, int& readError) {
+    // Text mode, as the library's read_xml(filename) opens its file stream:
+    // the same bytes and the same errors.
+    FILE* file = fopen(path.c_str(), "r");
+    if (file == NULL) return ReadCannotOpen;
+    char chunk[4096];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof(chunk), file)) > 0) {
+        bytes.insert(bytes.end(), chunk, chunk + got);
+        if (got < sizeof(chunk)) break;  // the end, or an error that ferror tells
+    }
+    bool failed = ferror(file) != 0;
+    readError = failed ? errno : 0;
+    fclose(file);
+    return failed ? ReadFailed : ReadDone;
 }
 
 int fileExists(char* filePath) {

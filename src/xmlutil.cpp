@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <boost/foreach.hpp>
 #include <boost/property_tree/detail/xml_parser_read_rapidxml.hpp>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -185,22 +184,13 @@ ptree readXmlBytes(const char* data, std::size_t size, const std::string& fileNa
 
 ptree readXmlFile(std::string filePath) {
     writeLine(stdout, filePath);
-    // Opened as the library's read_xml(filename) opens its file stream:
-    // text mode on Windows, for the same bytes and the same errors.
-    std::FILE* file = std::fopen(filePath.c_str(), "r");
-    if (file == NULL) throw xml_parser_error("cannot open file", filePath, 0);
     std::vector<char> bytes;
-    char chunk[4096];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof(chunk), file)) > 0) {
-        bytes.insert(bytes.end(), chunk, chunk + got);
-        if (got < sizeof(chunk)) break;  // the end, or an error that ferror tells
-    }
-    int readError = std::ferror(file) ? errno : -1;
-    std::fclose(file);
+    int readError = 0;
+    ReadResult read = readFileBytes(filePath, bytes, readError);
+    if (read == ReadCannotOpen) throw xml_parser_error("cannot open file", filePath, 0);
     // A file that opens but cannot be read (a directory on POSIX): the
     // file stream's own text, which is what the user has always been shown.
-    if (readError != -1) {
+    if (read == ReadFailed) {
         std::string what = "basic_filebuf::underflow error reading the file: ";
         what += readError != 0 ? std::strerror(readError) : "iostream error";
         throw std::runtime_error(what);
