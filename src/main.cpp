@@ -66,9 +66,9 @@ std::string bootFailureMessage(const std::string& bootXmPath) {
 }
 
 const char* const ownLocationUnknownMessage =
-    "The launcher cannot find its own location, so it does not know its application "
-    "folder and has started nothing. Check that the system lets it read its own path "
-    "(on Linux, /proc must be mounted and readable), then start it again.";
+    "このプログラム自身の場所が分からないため、アプリケーションのフォルダが分からず、"
+    "何も起動していません。システムがこのプログラム自身のパスを読めるか (Linux では "
+    "/proc がマウントされ、読めるか) を確かめてから、もう一度起動してください。";
 
 std::string folderUnusableMessage(const std::string& folderForUser) {
     return "フォルダ " + folderForUser + " の名前には、このシステムの文字コードで表せない文字があり、"
@@ -204,7 +204,7 @@ int launcherMain(int argc, char** argv) {
             return 1;
         }
         writeLine(stderr, "cannot find the launcher's own path");
-        MessageBox2(ownLocationUnknownMessage);
+        MessageBox2(std::string(ownLocationUnknownMessage));  // UTF-8: the wide box
         return 1;
     }
 
