@@ -156,11 +156,8 @@ ptree parseWithLibrary(std::vector<char>& text, const std::string& fileName) {
     }
 }
 
-}  // namespace
-
-ptree readXmlBytes(const char* data, std::size_t size, const std::string& fileName) {
-    std::vector<char> text(data, data + size);
-    text.push_back('\0');
+// text ends in a NUL; the library parses it in place.
+ptree parseText(std::vector<char>& text, const std::string& fileName) {
     std::size_t tooDeep = findExcessNesting(&text.front());
     if (tooDeep == std::string::npos) return parseWithLibrary(text, fileName);
 
@@ -182,6 +179,14 @@ ptree readXmlBytes(const char* data, std::size_t size, const std::string& fileNa
     throw xml_parser_error(msg, fileName, line);
 }
 
+}  // namespace
+
+ptree readXmlBytes(const char* data, std::size_t size, const std::string& fileName) {
+    std::vector<char> text(data, data + size);
+    text.push_back('\0');
+    return parseText(text, fileName);
+}
+
 ptree readXmlFile(std::string filePath) {
     writeLine(stdout, filePath);
     std::vector<char> bytes;
@@ -195,7 +200,8 @@ ptree readXmlFile(std::string filePath) {
         what += readError != 0 ? std::strerror(readError) : "iostream error";
         throw std::runtime_error(what);
     }
-    return readXmlBytes(bytes.empty() ? "" : &bytes.front(), bytes.size(), filePath);
+    bytes.push_back('\0');
+    return parseText(bytes, filePath);
 }
 
 // What item.get<std::string>(path) gives for the path "<xmlattr>." + name,
