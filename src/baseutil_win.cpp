@@ -37,18 +37,6 @@ std::wstring utf8ToWString(std::string utf8Str) {
     return std::wstring(&buf[0], done - 1);
 }
 
-std::string ansiToUtf8(const std::string& ansi) {
-    if (ansi.empty()) return ansi;
-    int n = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, NULL, 0);
-    if (n <= 0) return ansi;
-    std::vector<wchar_t> wide(n);
-    MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &wide[0], n);
-    int m = WideCharToMultiByte(CP_UTF8, 0, &wide[0], -1, NULL, 0, NULL, NULL);
-    if (m <= 0) return ansi;
-    std::vector<char> utf8(m);
-    WideCharToMultiByte(CP_UTF8, 0, &wide[0], -1, &utf8[0], m, NULL, NULL);
-    return std::string(&utf8[0], m - 1);
-}
 
 void bufferOutput() {
     setvbuf(stdout, NULL, _IOFBF, 4096);
@@ -129,6 +117,12 @@ static std::wstring ansiToWide(const std::string& ansi) {
     std::vector<wchar_t> buf(n);
     MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), size, &buf[0], n);
     return std::wstring(&buf[0], n);
+}
+
+std::string ansiToUtf8(const std::string& ansi) {
+    // Unconvertible text is shown as it came rather than not at all.
+    std::string utf8 = wideToUtf8(ansiToWide(ansi));
+    return utf8.empty() ? ansi : utf8;
 }
 
 bool toAnsiExactly(const std::wstring& wide, std::string& ansi) {
