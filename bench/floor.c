@@ -1,6 +1,7 @@
 /* The least any launcher must do: start argv[1..] as one child, wait for it
    and pass its exit code on. Built twice: with posix_spawn (the cheapest way
-   glibc offers) and with FORK_EXEC defined, the way the launcher does it. */
+   glibc offers, and the way the launcher starts its child) and with FORK_EXEC
+   defined, the way it once did, for comparison. */
 #include <sys/wait.h>
 #include <unistd.h>
 #ifndef FORK_EXEC

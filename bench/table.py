@@ -80,7 +80,7 @@ def native_rows(t, res, targets):
     t.add("native: launcher / floor (fork + exec)",
           "%.2f" % (n["launcher"]["min"] / n["floor-fork"]["min"]),
           "%.2f" % (n["launcher"]["median"] / n["floor-fork"]["median"]), "",
-          "the way the launcher starts its child, for comparison")
+          "the way the launcher once started its child, for comparison")
     t.add("native: launcher minus floor (posix_spawn)", "",
           "%.2f" % ((n["launcher"]["median"] - n["floor"]["median"]) * 1e3), "", "ms of medians")
     before_rows(t, n, "native", 2)
