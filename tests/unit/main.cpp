@@ -8,5 +8,8 @@ int main(int argc, char** argv) {
     int helper = runHelperMode(argc, argv);
     if (helper >= 0) return helper;
     testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    int failed = RUN_ALL_TESTS();
+    // A failed run leaves its folders to look at.
+    if (failed == 0) removeTempDirs();
+    return failed;
 }

@@ -14,9 +14,12 @@
 #include <direct.h>
 #else
 #include <dirent.h>
+#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+
+static std::vector<std::string> madeDirs;
 
 void writeFile(const std::string& path, const std::string& content) {
     std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
@@ -64,8 +67,30 @@ std::string makeTempDir() {
     for (;;) {
         std::ostringstream name;
         name << base << "launcher-test-" << GetCurrentProcessId() << "-" << ++counter;
-        if (CreateDirectoryA(name.str().c_str(), NULL)) return name.str() + "\\";
+        if (CreateDirectoryA(name.str().c_str(), NULL)) {
+            madeDirs.push_back(name.str());
+            return name.str() + "\\";
+        }
     }
+}
+
+static void removeTree(const std::string& dir) {
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &found);
+    while (h != INVALID_HANDLE_VALUE) {
+        std::string name = found.cFileName;
+        std::string path = dir + "\\" + name;
+        if (name == "." || name == "..") {
+        } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            removeTree(path);
+        } else {
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);  // read-only ones too
+            DeleteFileA(path.c_str());
+        }
+        if (!FindNextFileA(h, &found)) break;
+    }
+    if (h != INVALID_HANDLE_VALUE) FindClose(h);
+    RemoveDirectoryA(dir.c_str());
 }
 
 void makeDir(const std::string& path) { CreateDirectoryA(path.c_str(), NULL); }
@@ -95,7 +120,17 @@ void releaseHeldFile() {
 #else
 std::string makeTempDir() {
     char name[] = "/tmp/launcher-test-XXXXXX";
-    return std::string(mkdtemp(name)) + "/";
+    madeDirs.push_back(mkdtemp(name));
+    return madeDirs.back() + "/";
+}
+
+static int removeEntry(const char* path, const struct stat*, int, struct FTW*) {
+    remove(path);
+    return 0;
+}
+
+static void removeTree(const std::string& dir) {
+    nftw(dir.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
 void makeDir(const std::string& path) { mkdir(path.c_str(), 0755); }
@@ -111,6 +146,11 @@ long openHandleCount() {
 bool holdFile(const std::string&) { return false; }
 void releaseHeldFile() {}
 #endif
+
+void removeTempDirs() {
+    for (size_t i = 0; i < madeDirs.size(); ++i) removeTree(madeDirs[i]);
+    madeDirs.clear();
+}
 
 int runHelperMode(int argc, char** argv) {
     // --hold-lock FILE MS: lock FILE exclusively, say so in FILE.locked,

@@ -5,6 +5,8 @@
 
 // A new empty folder for one test; its path ends in the separator.
 std::string makeTempDir();
+// Removes every folder makeTempDir made, with all it holds.
+void removeTempDirs();
 void writeFile(const std::string& path, const std::string& content);
 std::string readFile(const std::string& path);  // "<missing>" when it cannot be read
 bool pathExists(const std::string& path);
