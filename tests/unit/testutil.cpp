@@ -77,19 +77,23 @@ std::string makeTempDir() {
 static void removeTree(const std::string& dir) {
     WIN32_FIND_DATAA found;
     HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &found);
-    while (h != INVALID_HANDLE_VALUE) {
-        std::string name = found.cFileName;
-        std::string path = dir + "\\" + name;
-        if (name == "." || name == "..") {
-        } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            removeTree(path);
-        } else {
-            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);  // read-only ones too
-            DeleteFileA(path.c_str());
-        }
-        if (!FindNextFileA(h, &found)) break;
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string path = dir + "\\" + name;
+            DWORD attributes = found.dwFileAttributes;
+            if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);  // read-only ones too
+                DeleteFileA(path.c_str());
+            } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                RemoveDirectoryA(path.c_str());  // a link: never what it points to
+            } else {
+                removeTree(path);
+            }
+        } while (FindNextFileA(h, &found));
+        FindClose(h);
     }
-    if (h != INVALID_HANDLE_VALUE) FindClose(h);
     RemoveDirectoryA(dir.c_str());
 }
 
