@@ -63,7 +63,7 @@ def test_launch_loop_swap_and_message_in_any_folder(tmp_path, kind, request, loc
     (app.root / "config" / "boot.xml").unlink()
     r = run(app, env=env, encoding=encoding)
     assert r.returncode == 1
-    assert r.messages == [BOOT_FAILURE.format(winpath(app.root / "config" / "boot.xml"))]
+    assert r.messages == [BOOT_FAILURE.format(winpath(app.root / "config" / "boot.xml"))], r.stderr
 
 
 # (class path, whether Java starts): Windows counts the limit of 32,767 in
