@@ -51,9 +51,9 @@ i386="$(bash scripts/i386.sh how)"
 echo "32-bit programs on this machine: $i386"
 pytest=(/usr/bin/python3 -m pytest -q -p no:cacheprovider tests/blackbox)
 # Once in many full runs, a Wine message box left no trace of its text
-# (not seen again in 48 runs of that test). The tests that failed run once
-# more: a fault of ours fails both times, and the first failure stays in
-# the log.
+# (not seen again in 8 runs of that test, six folders each). The tests
+# that failed run once more: a fault of ours fails both times, and the
+# first failure stays in the log.
 blackbox() {  # blackbox WINE_BUILD
   local again=(/usr/bin/python3 -m pytest -q -o cache_dir="$PWD/build/pytest-cache" tests/blackbox)
   env LAUNCHER_WINE_BUILD="$1" "${again[@]}" --cache-clear && return 0
