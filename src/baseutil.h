@@ -21,10 +21,11 @@ std::string ansiToUtf8(const std::string& ansi);
 // inserted text is never searched again. An empty str1 returns src.
 std::string Replace(std::string src, std::string str1, std::string str2);
 
-// Gives standard output a buffer (Windows): unbuffered, the C runtime
+// Gives standard output a buffer. On Windows, unbuffered, the C runtime
 // writes to a device such as NUL one character at a time, each a system
-// call. Standard error stays unbuffered, so that nothing on it is lost to
-// an abort. On POSIX the C library's own choice stands.
+// call; on POSIX a buffer of our own spares stdio's allocation, and a
+// terminal stays line-buffered. Standard error stays unbuffered, so that
+// nothing on it is lost to an abort.
 void bufferOutput();
 
 // Writes text, every byte of it, and a newline. A line on standard error

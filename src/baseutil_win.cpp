@@ -37,7 +37,6 @@ std::wstring utf8ToWString(std::string utf8Str) {
     return std::wstring(&buf[0], done - 1);
 }
 
-
 void bufferOutput() {
     setvbuf(stdout, NULL, _IOFBF, 4096);
 }
