@@ -204,16 +204,16 @@ ptree readXmlFile(std::string filePath) {
     return parseText(bytes, filePath);
 }
 
-// What item.get<std::string>(path) gives for the path "<xmlattr>." + name,
-// found as that lookup finds it, without parsing the path for every item of
-// every key. Where it is missing, the library's own lookup throws its error.
-static std::string itemAttribute(const ptree& item, const char* name, const char* path) {
+// What item.get<std::string>("<xmlattr>." + name) gives, found as that
+// lookup finds it, without parsing the path for every item of every key.
+// Where it is missing, the library's own lookup throws its error.
+static std::string itemAttribute(const ptree& item, const char* name) {
     ptree::const_assoc_iterator attributes = item.find("<xmlattr>");
     if (attributes != item.not_found()) {
         ptree::const_assoc_iterator found = attributes->second.find(name);
         if (found != attributes->second.not_found()) return found->second.data();
     }
-    return item.get<std::string>(path);
+    return item.get<std::string>(std::string("<xmlattr>.") + name);
 }
 
 std::string getXmlValue(const ptree& pt, std::string key1) {
@@ -221,8 +221,8 @@ std::string getXmlValue(const ptree& pt, std::string key1) {
     BOOST_FOREACH (const ptree::value_type& child, pt.get_child("boot")) {
         if (child.first != "item") continue;
         const ptree& child2 = child.second;
-        std::string key2 = itemAttribute(child2, "key", "<xmlattr>.key");
-        if (key1 == key2) value = itemAttribute(child2, "value", "<xmlattr>.value");
+        std::string key2 = itemAttribute(child2, "key");
+        if (key1 == key2) value = itemAttribute(child2, "value");
     }
     return value;
 }
