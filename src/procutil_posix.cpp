@@ -46,7 +46,7 @@ static bool fromOwnWorkingDirectory(std::string& program) {
 }
 
 static int startFailed() {
-    printf("execute:createProcessResult==%d\n", 0);
+    writeLine(stdout, "execute:createProcessResult==0");
     return 1;
 }
 
@@ -75,7 +75,7 @@ int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
 
     releaseChildProcess();
     childProcess = pid;
-    printf("execute:processId==%d\n", static_cast<int>(getpid()));
+    writeLine(stdout, "execute:processId==" + std::to_string(static_cast<int>(getpid())));
     flushOutput();  // before the child's own output, which shares the stream
     if (doWait == 0) return 0;
 
@@ -83,11 +83,11 @@ int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
     pid_t waited;
     do waited = waitpid(pid, &status, 0); while (waited < 0 && errno == EINTR);
     if (waited != pid) {
-        puts("result=WAIT_FAILED");
+        writeLine(stdout, "result=WAIT_FAILED");
         return 1;
     }
     childProcess = 0;  // reaped: nothing left to release
-    puts("result=WAIT_OBJECT_0");
+    writeLine(stdout, "result=WAIT_OBJECT_0");
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return WEXITSTATUS(status);
 }
