@@ -71,16 +71,9 @@ def native_rows(t, res, targets):
     t.timing("native: floor, posix_spawn + waitpid", n["floor"], 2)
     t.timing("native: floor, fork + exec + waitpid", n["floor-fork"], 2)
     t.timing("native: launcher, boot.xml runs the child", n["launcher"], 2)
-    ratio = n["launcher"]["median"] / n["floor"]["median"]
-    ok = ratio <= NATIVE_TARGET
-    targets.append("native start-up, launcher/floor median %.3f <= %.2f: %s"
-                   % (ratio, NATIVE_TARGET, verdict(ok)))
-    t.add("native: launcher / floor (posix_spawn)", "%.2f" % (n["launcher"]["min"] / n["floor"]["min"]),
-          "%.2f" % ratio, "", "min column: ratio of minima; target <= %.2f: %s" % (NATIVE_TARGET, verdict(ok)))
-    t.add("native: launcher / floor (fork + exec)",
-          "%.2f" % (n["launcher"]["min"] / n["floor-fork"]["min"]),
-          "%.2f" % (n["launcher"]["median"] / n["floor-fork"]["median"]), "",
-          "the way the launcher once started its child, for comparison")
+    target_row(t, targets, n, "native: launcher / floor (posix_spawn)", "native start-up", NATIVE_TARGET)
+    ratio_row(t, "native: launcher / floor (fork + exec)", n["launcher"], n["floor-fork"],
+              "the way the launcher once started its child, for comparison")
     t.add("native: launcher minus floor (posix_spawn)", "",
           "%.2f" % ((n["launcher"]["median"] - n["floor"]["median"]) * 1e3), "", "ms of medians")
     before_rows(t, n, "native", 2)
@@ -90,10 +83,23 @@ def before_rows(t, runs, where, digits):
     """The baseline's launcher (BENCH_BASELINE), run side by side with these."""
     if "launcher-before" not in runs:
         return
-    b, f = runs["launcher-before"], runs["floor"]
-    t.timing("%s: baseline launcher" % where, b, digits)
-    t.add("%s: baseline launcher / floor" % where, "%.2f" % (b["min"] / f["min"]),
-          "%.2f" % (b["median"] / f["median"]), "", "min column: ratio of minima")
+    t.timing("%s: baseline launcher" % where, runs["launcher-before"], digits)
+    ratio_row(t, "%s: baseline launcher / floor" % where, runs["launcher-before"], runs["floor"],
+              "min column: ratio of minima")
+
+
+def ratio_row(t, what, a, b, note):
+    """Run a against run b: the ratio of their minima and of their medians."""
+    t.add(what, "%.2f" % (a["min"] / b["min"]), "%.2f" % (a["median"] / b["median"]), "", note)
+
+
+def target_row(t, targets, runs, what, target_name, target):
+    """The launcher against the floor, with the verdict on the median ratio."""
+    ratio = runs["launcher"]["median"] / runs["floor"]["median"]
+    ok = ratio <= target
+    targets.append("%s, launcher/floor median %.3f <= %.2f: %s" % (target_name, ratio, target, verdict(ok)))
+    ratio_row(t, what, runs["launcher"], runs["floor"],
+              "min column: ratio of minima; target <= %.2f: %s" % (target, verdict(ok)))
 
 
 def investigation_rows(t, res):
@@ -129,12 +135,7 @@ def wine_rows(t, res, targets):
     w = hyperfine(os.path.join(res, "wine.json"))
     t.timing("wine64: floor, CreateProcessA + wait", w["floor"], 1)
     t.timing("wine64: launcher.exe (win64)", w["launcher"], 1)
-    ratio = w["launcher"]["median"] / w["floor"]["median"]
-    ok = ratio <= WINE_TARGET
-    targets.append("start-up under Wine, launcher/floor median %.3f <= %.2f: %s"
-                   % (ratio, WINE_TARGET, verdict(ok)))
-    t.add("wine64: launcher / floor", "%.2f" % (w["launcher"]["min"] / w["floor"]["min"]),
-          "%.2f" % ratio, "", "min column: ratio of minima; target <= %.2f: %s" % (WINE_TARGET, verdict(ok)))
+    target_row(t, targets, w, "wine64: launcher / floor", "start-up under Wine", WINE_TARGET)
     before_rows(t, w, "wine64", 1)
 
 
