@@ -49,16 +49,16 @@ trap '/usr/lib/wine/wineserver -k 2>/dev/null' EXIT
 
 i386="$(bash scripts/i386.sh how)"
 echo "32-bit programs on this machine: $i386"
-pytest=(/usr/bin/python3 -m pytest -q -p no:cacheprovider tests/blackbox)
+pytest=(/usr/bin/python3 -m pytest -q tests/blackbox)
 # Once in many full runs, a Wine message box left no trace of its text
 # (not seen again in 8 runs of that test, six folders each). The tests
 # that failed run once more: a fault of ours fails both times, and the
 # first failure stays in the log.
 blackbox() {  # blackbox WINE_BUILD
-  local again=(/usr/bin/python3 -m pytest -q -o cache_dir="$PWD/build/pytest-cache" tests/blackbox)
-  env LAUNCHER_WINE_BUILD="$1" "${again[@]}" --cache-clear && return 0
+  local cache=(-o cache_dir="$PWD/build/pytest-cache")
+  env LAUNCHER_WINE_BUILD="$1" "${pytest[@]}" "${cache[@]}" --cache-clear && return 0
   echo "-- the tests that failed, once more"
-  env LAUNCHER_WINE_BUILD="$1" "${again[@]}" --last-failed --last-failed-no-failures none
+  env LAUNCHER_WINE_BUILD="$1" "${pytest[@]}" "${cache[@]}" --last-failed --last-failed-no-failures none
 }
 
 step "the Windows executable (win32)" bash scripts/check_exe.sh build/win32/launcher.exe i386
@@ -86,7 +86,7 @@ case "$i386" in
     step "black-box tests (native, and win64 under wine64)" blackbox win64
     step "black-box tests of the product (win32 under 32-bit Wine, i386 through qemu; the product set)" \
       bash scripts/i386.sh bash scripts/test.sh --wine32 env LAUNCHER_WINE_BUILD=win32 LAUNCHER_WINE_SLOWDOWN=8 \
-      "${pytest[@]}" --kinds wine -m product
+      "${pytest[@]}" -p no:cacheprovider --kinds wine -m product
     ;;
   *)
     skip "unit tests (win32 under 32-bit Wine)" "$i386"
