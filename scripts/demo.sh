@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 demo="${DEMO_DIR:-$PWD/build/demo}"
 mkdir -p "$demo"
 bash examples/build.sh "$demo/jars" >/dev/null
-bash examples/layout.sh "$demo/jars" build/linux/launcher "$demo/app" >/dev/null
+bash examples/layout.sh "$demo/jars" "${DEMO_LAUNCHER:-build/linux/launcher}" "$demo/app" >/dev/null
 
 for start in 1 2; do
   echo "===== start $start: $demo/app/launcher"

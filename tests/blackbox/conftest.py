@@ -47,7 +47,6 @@ def pytest_addoption(parser):
 
 def pytest_configure(config):
     config.addinivalue_line("markers", "kinds(*names): run the test only with these launcher builds")
-    config.addinivalue_line("markers", "product: the set that runs the product where each Wine start is slow")
 
 
 def pytest_generate_tests(metafunc):

@@ -60,7 +60,7 @@ def sigchld_ignored(app):
     return app.java, {"starter": ("perl", "-e", '$SIG{CHLD}="IGNORE"; exec @ARGV')}
 
 
-@pytest.mark.parametrize("start", [pytest.param(as_usual, marks=pytest.mark.product), relative_java,
+@pytest.mark.parametrize("start", [as_usual, relative_java,
                                    sigchld_ignored])
 def test_one_update_cycle(app, launch, start):
     # The updater also replaces the boot definition: the loop goes on with

@@ -52,7 +52,6 @@ def glyph_shapes(w, h, grey, rows):
     return shapes
 
 
-@pytest.mark.product
 def test_missing_boot_definition_shows_a_japanese_error_box(tmp_path, kind, request):
     env = request.getfixturevalue("wine_env")
     app = App(tmp_path / "MyApp", kind)
