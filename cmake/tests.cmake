@@ -26,3 +26,7 @@ add_test(NAME unit_tests COMMAND unit_tests)
 # GoogleTest's own verdict counts.
 set_tests_properties(unit_tests PROPERTIES
   PASS_REGULAR_EXPRESSION "\\[  PASSED  \\]" FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]")
+
+# Times the staged-update check for `make bench`.
+add_executable(zipcheck_time bench/zipcheck_time.cpp)
+target_link_libraries(zipcheck_time PRIVATE launcher_core)

@@ -80,6 +80,13 @@ enum ReplaceResult { Replaced, ReplaceBusy, ReplaceFailed };
 // program holds one of them for now, and a later try may succeed.
 ReplaceResult replaceFile(const std::string& from, const std::string& to);
 
+// A file opened for reads at any offset, shared with other readers, and
+// its size; NULL when it cannot be opened or is no file.
+void* openFileForReading(const std::string& path, unsigned long long& size);
+// Up to len bytes at offset: the count read (fewer at the end), -1 on an error.
+long readFileAt(void* file, unsigned long long offset, unsigned char* out, unsigned long len);
+void closeFileForReading(void* file);
+
 // 1 when path names an existing file that is marked read-only.
 int isReadOnlyFile(const std::string& path);
 

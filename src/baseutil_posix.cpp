@@ -92,6 +92,36 @@ ReplaceResult replaceFile(const std::string& from, const std::string& to) {
     return ReplaceFailed;
 }
 
+void* openFileForReading(const std::string& path, unsigned long long& size) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return NULL;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return NULL;
+    }
+    size = static_cast<unsigned long long>(st.st_size);
+    return new int(fd);
+}
+
+long readFileAt(void* file, unsigned long long offset, unsigned char* out, unsigned long len) {
+    int fd = *static_cast<int*>(file);
+    unsigned long done = 0;
+    while (done < len) {
+        ssize_t got = pread(fd, out + done, len - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<unsigned long>(got);
+    }
+    return static_cast<long>(done);
+}
+
+void closeFileForReading(void* file) {
+    close(*static_cast<int*>(file));
+    delete static_cast<int*>(file);
+}
+
 int isReadOnlyFile(const std::string& path) {
     // By the mode bits, as the read-only attribute works on Windows: even
     // root must not replace a jar that nobody may write.

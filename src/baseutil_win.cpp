@@ -88,6 +88,42 @@ ReplaceResult replaceFile(const std::string& from, const std::string& to) {
     return ReplaceFailed;
 }
 
+void* openFileForReading(const std::string& path, unsigned long long& size) {
+    // Others may go on reading, writing or even renaming it meanwhile, as
+    // they may while the jar itself is read.
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              NULL, OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS, NULL);
+    if (file == INVALID_HANDLE_VALUE) return NULL;
+    LARGE_INTEGER length;
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &length)) {
+        CloseHandle(file);
+        return NULL;
+    }
+    size = static_cast<unsigned long long>(length.QuadPart);
+    return file;
+}
+
+long readFileAt(void* file, unsigned long long offset, unsigned char* out, unsigned long len) {
+    unsigned long done = 0;
+    while (done < len) {
+        OVERLAPPED at = OVERLAPPED();
+        at.Offset = static_cast<DWORD>(offset + done);
+        at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
+        DWORD got = 0;
+        if (!ReadFile(static_cast<HANDLE>(file), out + done, len - done, &got, &at)) {
+            if (GetLastError() == ERROR_HANDLE_EOF) break;
+            return -1;
+        }
+        if (got == 0) break;
+        done += got;
+    }
+    return static_cast<long>(done);
+}
+
+void closeFileForReading(void* file) {
+    CloseHandle(static_cast<HANDLE>(file));
+}
+
 int isReadOnlyFile(const std::string& path) {
     DWORD attrs = GetFileAttributesA(path.c_str());
     if (attrs == INVALID_FILE_ATTRIBUTES) return 0;

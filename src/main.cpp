@@ -12,6 +12,7 @@
 #include "procutil.h"
 #include "apppaths.h"
 #include "xmlutil.h"
+#include "zipcheck.h"
 
 std::string javaCommandLine;
 int passArgs = 0;
@@ -130,6 +131,18 @@ void renameUpFile() {
     writeLine(stdout, "upFileExists=" + std::to_string(upFileExists));
     if (upFileExists == 0) return;
     if (isReadOnlyFile(jarFilePath)) return;
+
+    // An updater cut short leaves a truncated file: swapped in, it would
+    // leave an application that cannot start, and so never update again.
+    // Set aside, it is not taken for a staged update again.
+    std::string fault = zipFileFault(upFilePath);
+    if (!fault.empty()) {
+        writeLine(stdout, "upFileRejected=not a whole jar: " + fault);
+        std::string asidePath = upFilePath + ".bad";
+        bool setAside = replaceFile(upFilePath, asidePath) == Replaced;
+        writeLine(stdout, (setAside ? "upFileSetAside=" : "upFileNotSetAside=") + asidePath);
+        return;
+    }
 
     // One step that never leaves the application without a jar. A virus
     // scanner may hold a fresh download for a moment: retry for about two

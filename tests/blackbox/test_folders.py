@@ -5,6 +5,7 @@ import pytest
 
 import transcript
 from conftest import App, BOOT_FAILURE, run, winpath
+from jars import FIRST_LINE, WHOLE
 
 pytestmark = pytest.mark.kinds("wine")
 
@@ -29,7 +30,7 @@ def test_launch_loop_swap_and_message_in_any_folder(tmp_path, kind, request, loc
     app = App(tmp_path / folder, kind, exe_name=exe)
     app.boot_items([("java", app.java), ("-jar", "app.jar")])
     (app.root / "app.jar").write_text("version 1")
-    (app.root / "app.up").write_text("version 2")
+    (app.root / "app.up").write_bytes(WHOLE)
     app.script(21, 0)
     app.script(0, where="updater")
 
@@ -50,11 +51,11 @@ def test_launch_loop_swap_and_message_in_any_folder(tmp_path, kind, request, loc
         short = boot[:-len("config\\boot.xml")]
         assert short.isascii() and "~" in short and boot.endswith("\\config\\boot.xml"), lines[3]
         assert lines[2:] == [line.replace(app.app_dir, short) for line in expected[2:]]
-    assert (app.root / "app.jar").read_text() == "version 2"
+    assert (app.root / "app.jar").read_bytes() == WHOLE
     assert not (app.root / "app.up").exists()
     # The stand-in, an ANSI program, found itself and opened its jar.
     main, updater = app.runs(reads=True), app.runs("updater", reads=True)
-    assert [one["read"] for one in main] == [{2: "version 2"}] * 2
+    assert [one["read"] for one in main] == [{2: FIRST_LINE}] * 2
     assert [one["read"] for one in updater] == [{}]  # app.jar is relative to its own folder
     for one in main + updater:
         assert one["exe"].endswith("fakejava.exe") and (spelled or one["exe"].isascii()), one

@@ -12,6 +12,7 @@ import tempfile
 import pytest
 
 import transcript
+from jars import WHOLE
 from conftest import App, BOOT_FAILURE, LAUNCH_ERROR, Result
 
 SECONDS = 10  # the longest any run may take
@@ -31,7 +32,7 @@ def stage(app):
     """A jar with its staged update beside it: a launcher that acted on a
     broken definition's "-jar" item would swap them."""
     (app.root / "app.jar").write_bytes(b"old jar")
-    (app.root / "app.up").write_bytes(b"staged update")
+    (app.root / "app.up").write_bytes(WHOLE)
 
 
 def expect_failure(app, r, what):
@@ -41,7 +42,7 @@ def expect_failure(app, r, what):
     assert r.report == [what, BOOT_FAILURE.format(boot_path(app))]
     assert app.runs() == []
     assert (app.root / "app.jar").read_bytes() == b"old jar"
-    assert (app.root / "app.up").read_bytes() == b"staged update"
+    assert (app.root / "app.up").read_bytes() == WHOLE
 
 
 def items(pairs):

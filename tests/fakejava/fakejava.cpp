@@ -7,7 +7,8 @@
 // directory, then takes the first step of fakejava.script
 // there and exits with its code. A step is a number (decimal, negative or
 // 0x hex), "signal:N" (POSIX: dies of signal N), optionally followed by
-// ",write=PATH" to create PATH first (as an updater staging a file does).
+// ",write=PATH" to create PATH first (as an updater staging a file does),
+// with the bytes of fakejava.stage in that directory, or a line of text.
 // No script, or no step left: exit 0.
 #include <cstdio>
 #include <cstdlib>
@@ -91,8 +92,10 @@ int main(int argc, char** argv) {
 
     std::string::size_type comma = step.find(",write=");
     if (comma != std::string::npos) {
+        std::ifstream stage("fakejava.stage", std::ios::binary);
         std::ofstream staged(step.substr(comma + 7).c_str(), std::ios::binary);
-        staged << "staged by fakejava\n";
+        if (stage) staged << stage.rdbuf();
+        else staged << "staged by fakejava\n";
         step.erase(comma);
     }
     if (step.compare(0, 7, "signal:") == 0) {

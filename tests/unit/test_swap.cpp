@@ -10,6 +10,9 @@
 
 namespace {
 
+// What the updater staged: a whole jar.
+const std::string NEW_JAR = jarBytes("new");
+
 // An application folder with lib/app.jar and, when asked, lib/app.up.
 struct Folder {
     std::string dir;
@@ -23,7 +26,7 @@ struct Folder {
         jar = dir + fileSep + jar2;
         up = dir + fileSep + "lib" + fileSep + "app.up";
         if (withJar) writeFile(jar, "old");
-        if (withUp) writeFile(up, "new");
+        if (withUp) writeFile(up, NEW_JAR);
     }
 };
 
@@ -39,8 +42,55 @@ TEST(StagedSwap, StagedFileReplacesTheJar) {
     std::vector<std::string> expected = {"jarFilePath=" + f.jar, "upFilePath=" + f.up, "upFileExists=1",
                                          "remove succeed."};
     EXPECT_EQ(expected, lines);
-    EXPECT_EQ("new", readFile(f.jar));
+    EXPECT_EQ(NEW_JAR, readFile(f.jar));
     EXPECT_FALSE(pathExists(f.up));
+}
+
+// The little-endian number of bytes bytes at offset in data, replaced.
+std::string patched(std::string data, size_t offset, unsigned long value, int bytes = 4) {
+    for (int i = 0; i < bytes; ++i) data[offset + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    return data;
+}
+
+TEST(StagedSwap, OnlyAWholeJarIsSwappedIn) {
+    const std::string jar = jarBytes("version 2 of the application", 3);
+    const std::string jar64 = jarBytes("new", 3, true);
+    const size_t centralStart = jar.find("PK\x01\x02");
+    struct Case { const char* name; std::string staged; bool whole; };
+    const Case cases[] = {
+        {"a whole jar", jar, true},
+        {"a Zip64 jar", jar64, true},
+        {"a jar with a trailing comment", jarBytes("new", 2, false, "built by the vendor"), true},
+        {"an empty file", "", false},
+        {"a text file", "version 2\n", false},
+        {"cut inside an entry", jar.substr(0, 40), false},
+        {"cut inside the central directory", jar.substr(0, centralStart + 50), false},
+        {"cut inside the end record", jar.substr(0, jar.size() - 6), false},
+        {"central directory past the end", patched(jar, jar.size() - 6, 0x7FFFFFFF), false},
+        {"a local header overwritten", patched(jar, 0, 0x2D2D2D2D), false},
+        {"a Zip64 jar cut inside its Zip64 end record", jar64.substr(0, jar64.find("PK\x06\x06") + 30), false},
+        {"an archive without entries", jarBytes("", 0), false},
+    };
+    for (const Case& c : cases) {
+        Folder f(true, false);
+        writeFile(f.up, c.staged);
+        writeFile(f.up + ".bad", "set aside by an earlier start");
+        std::vector<std::string> lines = swap();
+        ASSERT_GE(lines.size(), 4u) << c.name;
+        EXPECT_EQ("upFileExists=1", lines[2]) << c.name;
+        if (c.whole) {
+            EXPECT_EQ("remove succeed.", lines[3]) << c.name;
+            EXPECT_EQ(c.staged, readFile(f.jar)) << c.name;
+            EXPECT_FALSE(pathExists(f.up)) << c.name;
+            continue;
+        }
+        ASSERT_EQ(5u, lines.size()) << c.name;
+        EXPECT_EQ(0u, lines[3].find("upFileRejected=not a whole jar: ")) << c.name << ": " << lines[3];
+        EXPECT_EQ("upFileSetAside=" + f.up + ".bad", lines[4]) << c.name;
+        EXPECT_EQ("old", readFile(f.jar)) << c.name;
+        EXPECT_FALSE(pathExists(f.up)) << c.name;
+        EXPECT_EQ(c.staged, readFile(f.up + ".bad")) << c.name;
+    }
 }
 
 TEST(StagedSwap, NothingStaged) {
@@ -55,7 +105,7 @@ TEST(StagedSwap, StagedFileWithoutJarIsPutInPlace) {
     std::vector<std::string> lines = swap();
     ASSERT_EQ(4u, lines.size());
     EXPECT_EQ("upFileExists=1", lines[2]);
-    EXPECT_EQ("new", readFile(f.jar));
+    EXPECT_EQ(NEW_JAR, readFile(f.jar));
     EXPECT_FALSE(pathExists(f.up));
 }
 
@@ -87,11 +137,11 @@ TEST(StagedSwap, EveryDotJarIsReplaced) {
     jar2 = std::string("v.jar") + fileSep + "x.jar.jar";
     makeDir(f.dir + "v.up");
     writeFile(f.dir + "v.jar" + fileSep + "x.jar.jar", "old");
-    writeFile(f.dir + "v.up" + fileSep + "x.up.up", "new");
+    writeFile(f.dir + "v.up" + fileSep + "x.up.up", NEW_JAR);
     std::vector<std::string> lines = swap();
     ASSERT_EQ(4u, lines.size());
     EXPECT_EQ("upFilePath=" + f.dir + fileSep + "v.up" + fileSep + "x.up.up", lines[1]);
-    EXPECT_EQ("new", readFile(f.dir + "v.jar" + fileSep + "x.jar.jar"));
+    EXPECT_EQ(NEW_JAR, readFile(f.dir + "v.jar" + fileSep + "x.jar.jar"));
 }
 
 TEST(StagedSwap, JarThatNoRetryCanReplaceIsKeptAtOnce) {
@@ -110,7 +160,7 @@ TEST(StagedSwap, JarThatNoRetryCanReplaceIsKeptAtOnce) {
         if (!c.folder) {
             EXPECT_EQ("old", readFile(f.jar)) << c.name;
         }
-        EXPECT_EQ("new", readFile(f.up)) << c.name;
+        EXPECT_EQ(NEW_JAR, readFile(f.up)) << c.name;
         EXPECT_LT(seconds, 0.5) << c.name;
     }
 }
@@ -124,13 +174,13 @@ TEST(StagedSwap, HeldJarIsRetriedThenLeftForTheNextStart) {
     releaseHeldFile();
     EXPECT_EQ(3u, lines.size());
     EXPECT_EQ("old", readFile(f.jar));
-    EXPECT_EQ("new", readFile(f.up));
+    EXPECT_EQ(NEW_JAR, readFile(f.up));
     EXPECT_GT(seconds, 1.0) << "it must retry";
     EXPECT_LT(seconds, 3.0) << "but only for about two seconds";
 
     lines = swap();  // the next start
     EXPECT_EQ(4u, lines.size());
-    EXPECT_EQ("new", readFile(f.jar));
+    EXPECT_EQ(NEW_JAR, readFile(f.jar));
 }
 
 TEST(StagedSwap, JarReleasedWithinTheRetryWindow) {
@@ -143,7 +193,7 @@ TEST(StagedSwap, JarReleasedWithinTheRetryWindow) {
     std::vector<std::string> lines = swap();
     releaser.join();
     EXPECT_EQ(4u, lines.size());
-    EXPECT_EQ("new", readFile(f.jar));
+    EXPECT_EQ(NEW_JAR, readFile(f.jar));
 }
 
 TEST(StagedSwap, HeldStagedFileLeavesBoth) {
@@ -154,7 +204,7 @@ TEST(StagedSwap, HeldStagedFileLeavesBoth) {
     // Held without sharing, it cannot even be opened for the existence test.
     EXPECT_LE(lines.size(), 3u);
     EXPECT_EQ("old", readFile(f.jar));
-    EXPECT_EQ("new", readFile(f.up));
+    EXPECT_EQ(NEW_JAR, readFile(f.up));
 }
 
 }  // namespace

@@ -183,3 +183,43 @@ void makeReadOnly(const std::string& path) { SetFileAttributesA(path.c_str(), FI
 #else
 void makeReadOnly(const std::string& path) { chmod(path.c_str(), 0444); }
 #endif
+
+static void put(std::string& out, unsigned long long value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+std::string jarBytes(const std::string& content, int entries, bool zip64, const std::string& comment) {
+    std::string out, central;
+    for (int i = 0; i < entries; ++i) {
+        std::string name = "demo/file" + std::to_string(i) + ".txt";
+        unsigned long long offset = out.size();
+        put(out, 0x04034b50, 4);
+        put(out, 10, 2), put(out, 0, 2), put(out, 0, 2), put(out, 0, 4), put(out, 0, 4);  // stored, no CRC check here
+        put(out, content.size(), 4), put(out, content.size(), 4);
+        put(out, name.size(), 2), put(out, 0, 2);
+        out += name + content;
+
+        put(central, 0x02014b50, 4);
+        put(central, zip64 ? 45 : 10, 2), put(central, zip64 ? 45 : 10, 2);
+        put(central, 0, 2), put(central, 0, 2), put(central, 0, 4), put(central, 0, 4);
+        put(central, content.size(), 4), put(central, content.size(), 4);
+        put(central, name.size(), 2), put(central, zip64 ? 12 : 0, 2), put(central, 0, 2);
+        put(central, 0, 2), put(central, 0, 2), put(central, 0, 4);
+        put(central, zip64 ? 0xFFFFFFFFull : offset, 4);
+        central += name;
+        if (zip64) put(central, 1, 2), put(central, 8, 2), put(central, offset, 8);
+    }
+    unsigned long long centralOffset = out.size();
+    out += central;
+    if (zip64) {
+        unsigned long long end64 = out.size();
+        put(out, 0x06064b50, 4), put(out, 44, 8), put(out, 45, 2), put(out, 45, 2), put(out, 0, 4), put(out, 0, 4);
+        put(out, entries, 8), put(out, entries, 8), put(out, central.size(), 8), put(out, centralOffset, 8);
+        put(out, 0x07064b50, 4), put(out, 0, 4), put(out, end64, 8), put(out, 1, 4);
+    }
+    put(out, 0x06054b50, 4), put(out, 0, 2), put(out, 0, 2);
+    put(out, zip64 ? 0xFFFF : entries, 2), put(out, zip64 ? 0xFFFF : entries, 2);
+    put(out, zip64 ? 0xFFFFFFFFull : central.size(), 4), put(out, zip64 ? 0xFFFFFFFFull : centralOffset, 4);
+    put(out, comment.size(), 2);
+    return out + comment;
+}

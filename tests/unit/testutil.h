@@ -32,6 +32,11 @@ int runHelperMode(int argc, char** argv);
 // Marks path read-only the platform's way.
 void makeReadOnly(const std::string& path);
 
+// The bytes of a jar (a stored zip archive) of entries files, each
+// holding content; in the Zip64 form when asked, with a trailing comment.
+std::string jarBytes(const std::string& content, int entries = 1, bool zip64 = false,
+                     const std::string& comment = "");
+
 // Splits captured output into lines.
 #include <vector>
 std::vector<std::string> linesOf(const std::string& text);

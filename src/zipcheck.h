@@ -1,0 +1,16 @@
+// Whether a staged update is a whole jar: a complete zip archive, judged
+// from its end record and central directory, without unpacking anything.
+#pragma once
+
+#include <string>
+
+// Reads up to len bytes at offset into out: the count read (fewer at the
+// end of the source), or -1 on an error.
+typedef long (*ReadAtFunction)(void* source, unsigned long long offset, unsigned char* out, unsigned long len);
+
+// Why the source of size bytes is not a complete zip archive with at least
+// one entry; empty when it is one.
+std::string zipArchiveFault(unsigned long long size, ReadAtFunction readAt, void* source);
+
+// The same for a file; a file that cannot be opened or read is not one.
+std::string zipFileFault(const std::string& path);
