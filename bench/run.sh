@@ -20,6 +20,8 @@ NATIVE_RUNS=${BENCH_NATIVE_RUNS:-1000}
 WINE_RUNS=${BENCH_WINE_RUNS:-100}
 MEM_RUNS=5
 FAT_MIB=16
+JAR_MIB=50
+JAR_ENTRIES=20000
 
 say() { echo "bench: $*" >&2; }
 die() { say "$*"; exit 1; }
@@ -289,6 +291,14 @@ logged hyperfine -N --warmup 3 --runs 40 --export-json "$RES/scale-small.json" \
 logged hyperfine -N --warmup 1 --runs 10 --export-json "$RES/scale-big.json" \
   -n items-100000 "$(q "$WORK/scale-100000/launcher")" >"$RES/scale-big.txt" 2>&1 ||
   die "hyperfine failed: see $RES/scale-big.txt"
+
+# --------------------------------------- 5. the check of a staged update
+say "the check of a staged update: a $JAR_MIB MiB jar of $JAR_ENTRIES entries"
+[ -x build/linux/zipcheck_time ] || die "build/linux/zipcheck_time is missing: run 'make build' first"
+/usr/bin/python3 bench/make_jar.py "$WORK/big.jar" "$JAR_MIB" "$JAR_ENTRIES"
+# The jar is in the page cache, as a freshly downloaded update is.
+logged build/linux/zipcheck_time "$WORK/big.jar" 50 >"$RES/zipcheck.txt" || die "the check rejects a whole jar"
+echo "jar_bytes $(stat -c %s "$WORK/big.jar")" >>"$RES/facts.txt"
 
 echo "load_after $(uptime_load)" >>"$RES/facts.txt"
 /usr/bin/python3 bench/table.py "$RES"

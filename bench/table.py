@@ -11,6 +11,7 @@ WINE_TARGET = 1.10
 MEMORY_TARGET_KIB = 1024
 SIZE_TARGET = 320000
 LINEAR_WITHIN = 3.0
+ZIPCHECK_TARGET_MS = 10.0
 
 
 def hyperfine(path):
@@ -200,6 +201,16 @@ def scaling_rows(t, res, targets):
                    % (growth, "yes" if linear else "NO"))
 
 
+def zipcheck_rows(t, res, facts, targets):
+    z = pairs(os.path.join(res, "zipcheck.txt"))
+    median, fastest = float(z["median_us"][0]) / 1e3, float(z["fastest_us"][0]) / 1e3
+    ok = median < ZIPCHECK_TARGET_MS
+    t.add("check of a staged jar: %.0f MiB, 20,000 entries" % (int(facts["jar_bytes"][0]) / 2**20),
+          "%.2f" % fastest, "%.2f" % median, "",
+          "ms, 50 runs, in the page cache; < %g: %s" % (ZIPCHECK_TARGET_MS, verdict(ok)))
+    targets.append("check of a staged 50 MiB jar < %g ms: %.2f ms %s" % (ZIPCHECK_TARGET_MS, median, verdict(ok)))
+
+
 def main():
     if len(sys.argv) == 5 and sys.argv[1] == "--ratio":
         r = hyperfine(sys.argv[2])
@@ -214,6 +225,7 @@ def main():
     wine_rows(t, res, targets)
     memory_rows(t, res, facts, targets)
     scaling_rows(t, res, targets)
+    zipcheck_rows(t, res, facts, targets)
 
     print()
     t.show()
