@@ -7,6 +7,7 @@
 
 #include "argutil.h"
 #include "baseutil.h"
+#include "javasearch.h"
 #include "jop.h"
 #include "pathconst.h"
 #include "procutil.h"
@@ -19,6 +20,7 @@ int passArgs = 0;
 std::string passedArguments;
 std::string jar2;
 int EXIT_doUpdate = 21;
+std::string javaMissing;
 
 // fileExists wants a mutable copy of the path.
 static int pathFileExists(const std::string& path) {
@@ -101,8 +103,20 @@ void readBootXml(std::string bootXmPath) {
     std::string args = getXmlValue(pt, jop_args);
     std::string javaMainClass = getXmlValue(pt, jop_main);
     std::string passArgsValue = getXmlValue(pt, "passArgs");
+    std::string javaSearch = getXmlValue(pt, "javaSearch");
+    std::string javaMinVersion = getXmlValue(pt, "javaMinVersion");
 
     javaPath = replacePlaceholders(javaPath, appDir, parentDir);
+    if (isTrue(javaSearch) || !isEmpty(javaMinVersion)) {
+        int minVersion = javaMajorVersion(javaMinVersion);
+        if (minVersion == 0 && !isEmpty(javaMinVersion))
+            writeLine(stdout, "javaMinVersion=" + javaMinVersion + " names no version: any version fits");
+        std::string chosen = chooseJavaRuntime(javaPath, isTrue(javaSearch) != 0, minVersion);
+        if (chosen.empty())
+            javaMissing = javaMissingMessage(pathForUser(javaPath), minVersion, getXmlValue(pt, "javaDownload"));
+        else
+            javaPath = chosen;
+    }
     javaPath = quoteJavaPath(javaPath, pathFileExists(javaPath));
 
     std::string commandLine = buildCommandLine(javaPath, Xmn, Xms, Xmx, cp, jar, args, javaMainClass);
@@ -240,6 +254,11 @@ int launcherMain(int argc, char** argv) {
         writeLine(stderr, ex.what());
         std::string msg = bootFailureMessage(bootXmPath);
         MessageBox2(msg);
+        return 1;
+    }
+    if (!javaMissing.empty()) {
+        // Nothing could run: no swap, no process.
+        MessageBox2(javaMissing);
         return 1;
     }
     if (passArgs && !readLauncherArguments(argc, argv)) return 1;

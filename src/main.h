@@ -9,6 +9,7 @@ extern int passArgs;                 // the boot definition asks for the launche
 extern std::string passedArguments;  // those arguments, quoted, each after a blank
 extern std::string jar2;             // the "-jar" item exactly as the file gives it
 extern int EXIT_doUpdate;            // the main application asks for the updater
+extern std::string javaMissing;      // the message when no Java runtime fits; empty when one does
 
 // The command line from the looked-up values, the placeholders of javaPath
 // already replaced: javaPath, a blank, each memory option after a blank,

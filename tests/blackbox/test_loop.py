@@ -1,5 +1,6 @@
 """The update loop with the Java stand-in: whole transcripts, message texts,
 working directories."""
+import os
 import shutil
 import subprocess
 import textwrap
@@ -7,7 +8,7 @@ import textwrap
 import pytest
 
 import transcript
-from conftest import App, BOOT_FAILURE, LAUNCH_ERROR, UPDATE_FAILURE, run
+from conftest import App, BOOT_FAILURE, JAVA_MISSING, LAUNCH_ERROR, UPDATE_FAILURE, WINE64, run
 
 
 def prepare(app, main_codes, updater_codes=None, updater_dir=True, java=None):
@@ -179,3 +180,105 @@ def test_real_jvm_cycle(tmp_path, kind, request):
     assert java_lines == ["main: updated=false", "updater: done in " + str(app.root / "updater"),
                           "main: updated=true"]
     assert r.returncode == 0
+
+
+# Finding Java when boot.xml's is missing or too old: stand-in runtimes,
+# each a home with bin/ and a release file, found through JAVA_HOME, the
+# registry (Wine) or PATH (natively).
+def runtime(app, name, version):
+    home = app.root / "runtimes" / name
+    (home / "bin").mkdir(parents=True)
+    exe = "fakejava.exe" if app.kind == "wine" else "fakejava"
+    shutil.copy2(app.root / exe, home / "bin" / exe)
+    (home / "release").write_text(f'IMPLEMENTOR="Test"\nJAVA_VERSION="{version}"\n')
+    return app.path("runtimes", name), app.path("runtimes", name, "bin", exe)
+
+
+REG = r"HKLM\SOFTWARE"
+
+
+# Each row: the extra boot items, then what to lay out; it returns the
+# environment's additions, the registry keys (key, value name, data, view)
+# and the runtime expected to run, with its place, or None.
+def java_home(app):
+    home, exe = runtime(app, "jdk-17", "17.0.9")
+    return {"JAVA_HOME": home}, [], (exe, "JAVA_HOME", 17)
+
+
+def on_path(app):
+    home, exe = runtime(app, "jdk-21", "21-ea")
+    return {"PATH": home + "/bin:" + os.environ["PATH"]}, [], (exe, "PATH", 21)
+
+
+def registry_64_bit_view_only(app):
+    home, exe = runtime(app, "jdk-17", "17.0.9")
+    key = REG + r"\JavaSoft\JDK\17"
+    return {}, [(key, "JavaHome", home, "64")], (exe, "registry " + key + " (64-bit view)", 17)
+
+
+def adoptium_key(app):
+    home, exe = runtime(app, "temurin-21", "21.0.1")
+    key = r"HKCU\SOFTWARE\Eclipse Adoptium\JDK\21.0.1.12\hotspot\MSI"  # a per-user install
+    return {}, [(key, "Path", home + "\\", "64")], (exe, "registry " + key + " (64-bit view)", 21)
+
+
+def too_old_passed_over(app):
+    old, old_exe = runtime(app, "jdk-11", "11.0.21")
+    home, exe = runtime(app, "jdk-17", "17.0.9")
+    if app.kind == "wine":
+        key = REG + r"\JavaSoft\JRE\17"  # WOW6432Node, as a 64-bit program sees it
+        return {"JAVA_HOME": old}, [(key, "JavaHome", home, "32")], (exe, "registry " + key + " (32-bit view)", 17)
+    return {"JAVA_HOME": old, "PATH": home + "/bin:" + os.environ["PATH"]}, [], (exe, "PATH", 17)
+
+
+def nothing_fits(app):
+    old, _ = runtime(app, "jdk-11", "1.8.0_392")
+    return {"JAVA_HOME": old}, [], None
+
+
+WINE_ONLY, NATIVE_ONLY = pytest.mark.kinds("wine"), pytest.mark.kinds("native")
+SEARCHES = [
+    ([("javaSearch", "y")], java_home),
+    # Wine builds its PATH from its own registry: PATH is searched natively.
+    pytest.param([("javaSearch", "Y")], on_path, marks=NATIVE_ONLY),
+    pytest.param([("javaSearch", "y")], registry_64_bit_view_only, marks=WINE_ONLY),
+    pytest.param([("javaSearch", "y"), ("javaMinVersion", "17")], adoptium_key, marks=WINE_ONLY),
+    ([("javaSearch", "y"), ("javaMinVersion", "17")], too_old_passed_over),
+    ([("javaSearch", "y"), ("javaMinVersion", "17"), ("javaDownload", "https://example.com/java")], nothing_fits),
+]
+
+
+@pytest.mark.parametrize("items, layout", SEARCHES)
+def test_java_search(app, request, items, layout):
+    configured = "${APP_DIR}jre" + app.sep + "bin" + app.sep + ("fakejava.exe" if app.kind == "wine" else "fakejava")
+    app.boot_items([("java", configured), ("-Xmx", "64m"), ("-jar", "app.jar")] + items)
+    app.script(0)
+    extra, keys, expected = layout(app)
+    env = dict(request.getfixturevalue("wine_env") if app.kind == "wine" else os.environ, **extra)
+    try:
+        for key, name, data, view in keys:
+            subprocess.run([WINE64, "reg", "add", key, "/v", name, "/d", data, "/reg:" + view, "/f"], env=env,
+                           check=True, capture_output=True, timeout=120)
+        r = run(app, request, env=env)
+    finally:
+        for key, *_ in keys:
+            root = "\\".join(key.split("\\")[:3])
+            for view in ("32", "64"):
+                subprocess.run([WINE64, "reg", "delete", root, "/reg:" + view, "/f"], env=env,
+                               capture_output=True, timeout=120)
+    lines = r.normalised()
+    if expected is None:
+        assert r.returncode == 1
+        assert "javaRuntime=none fits" in lines
+        message = (JAVA_MISSING.format(configured.replace("${APP_DIR}", app.app_dir), "Java 17 以降")
+                   + "Java の入手先: https://example.com/java")
+        # Wine's trace, which the harness reads, cuts a long text short.
+        assert len(r.messages) == 1 and message.startswith(r.messages[0].removesuffix("...")), r.stderr
+        assert app.runs() == [] and not any(l.startswith("javaCommandLine=") for l in lines)
+        return
+    exe, place, version = expected
+    assert r.returncode == 0 and r.messages == [], r.stderr
+    assert f"javaRuntime={exe} ({place}, version {version}): chosen" in lines, \
+        [line for line in lines if line.startswith("javaRuntime=")]
+    assert f"javaCommandLine={exe}  -Xmx64m -jar app.jar" in lines
+    assert len(app.runs()) == 1

@@ -2,8 +2,12 @@
 
 #include <boost/property_tree/xml_parser.hpp>
 #include <stdexcept>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "apppaths.h"
+#include "javasearch.h"
 #include "main.h"
 #include "testutil.h"
 #include "xmlutil.h"
@@ -180,6 +184,46 @@ TEST(ReadBootXml, QuotesAnExistingJavaWithBlanks) {
     EXPECT_EQ("\"" + dir + "Program Files/java\" ", javaCommandLine);
 }
 
+TEST(JavaSearch, VersionReader) {
+    struct Case { const char* release; int major; };
+    const Case cases[] = {
+        {"JAVA_VERSION=\"17\"\n", 17},
+        {"IMPLEMENTOR=\"Eclipse Adoptium\"\nJAVA_VERSION=\"17.0.9\"\nOS_NAME=\"Windows\"\n", 17},
+        {"JAVA_VERSION=\"1.8.0_392\"\n", 8},
+        {"JAVA_VERSION=\"21-ea\"\r\n", 21},
+        {"JAVA_VERSION=25", 25},                     // unquoted, no newline
+        {"JAVA_RUNTIME_VERSION=\"17.0.9+9\"\n", 0},  // another key
+        {"MY_JAVA_VERSION=\"11\"\nJAVA_VERSION=\"21.0.1\"\n", 21},
+        {"", 0},
+        {"JAVA_VERSION=\"\"\n", 0},
+        {"JAVA_VERSION=\"garbled\"\n", 0},
+        {"\xff\xfe J\0A\0V\0A\0", 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.major, releaseFileVersion(c.release)) << c.release;
+
+    // Registry key names and the minimum version value use the same reader.
+    struct Name { const char* text; int major; };
+    const Name names[] = {{"17", 17}, {"17.0.9.9", 17}, {"1.8", 8}, {"zulu-21", 21}, {"zulu-17-x64", 17},
+                          {"1", 1}, {"abc", 0}, {"", 0}, {"99999999999", 0}};
+    for (const Name& n : names) EXPECT_EQ(n.major, javaMajorVersion(n.text)) << n.text;
+    EXPECT_TRUE(newerJavaVersion("17.0.10", "17.0.9"));
+    EXPECT_TRUE(newerJavaVersion("11", "1.8.0_392"));
+    EXPECT_FALSE(newerJavaVersion("17", "17"));
+}
+
+TEST(JavaSearch, ExecutableName) {
+    struct Case { PathRules rules; const char* java; const char* name; };
+    const Case cases[] = {
+        {WindowsPaths, "C:\\app\\jre\\bin\\javaw.exe", "javaw.exe"},
+        {WindowsPaths, "\"C:\\Program Files\\Java\\bin\\java.exe\"", "java.exe"},
+        {WindowsPaths, "javaw", "javaw.exe"},
+        {WindowsPaths, "", "javaw.exe"},
+        {PosixPaths, "/opt/jre/bin/java", "java"},
+        {PosixPaths, "", "java"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.name, javaExecutableName(c.java, c.rules)) << c.java;
+}
+
 TEST(Messages, Texts) {
     EXPECT_EQ("起動定義ファイル C:\\app\\config\\boot.xml の解析に失敗しました。",
               bootFailureMessage("C:\\app\\config\\boot.xml"));
@@ -189,6 +233,70 @@ TEST(Messages, Texts) {
     std::string folder = folderUnusableMessage("D:\\Café \xF0\x9F\x98\x80\\");
     EXPECT_EQ(0u, folder.find("フォルダ D:\\Café \xF0\x9F\x98\x80\\ の名前には")) << folder;
     EXPECT_NE(std::string::npos, folder.find("C:\\MyApp")) << folder;
+    // No Java: what was configured, the version needed, what to do, where to get it.
+    EXPECT_EQ("このアプリケーションを動かす Java 17 以降 が見つからないため、起動できません。"
+              "起動定義ファイルが指定する Java: C:\\app\\jre\\bin\\javaw.exe。"
+              "Java 17 以降 をインストールするか、アプリケーションをインストールし直してください。"
+              "Java の入手先: https://example.com/java",
+              javaMissingMessage("C:\\app\\jre\\bin\\javaw.exe", 17, "https://example.com/java"));
+    EXPECT_EQ("このアプリケーションを動かす Java が見つからないため、起動できません。"
+              "起動定義ファイルが指定する Java: java。"
+              "Java をインストールするか、アプリケーションをインストールし直してください。",
+              javaMissingMessage("java", 0, ""));
 }
+
+#ifndef _WIN32
+TEST(JavaSearch, PlacesInOrderEachRuntimeOnce) {
+    // Stand-in runtimes: HOME/bin/java and HOME/release.
+    std::string root = makeTempDir();
+    auto runtime = [&](const std::string& home, const char* version) {
+        makeDir(root + home);
+        makeDir(root + home + "/bin");
+        writeFile(root + home + "/bin/java", "#!/bin/sh\n");
+        chmod((root + home + "/bin/java").c_str(), 0755);
+        if (version) writeFile(root + home + "/release", std::string("JAVA_VERSION=\"") + version + "\"\n");
+    };
+    makeDir(root + "jvm");
+    runtime("jvm/java-11-openjdk", "11.0.21");
+    runtime("jvm/java-21-openjdk", "21.0.1");
+    runtime("jvm/java-17-openjdk", "17.0.9");
+    runtime("jvm/no-release", nullptr);
+    makeDir(root + "jvm/not-a-runtime");
+    runtime("home", "1.8.0_392");
+    runtime("onpath", "22");
+    std::string path = root + "empty:" + root + "onpath/bin:" + root + "jvm/java-17-openjdk/bin";
+
+    testing::internal::CaptureStdout();
+    std::vector<JavaRuntime> found = searchJavaRuntimesIn("java", root + "home/", root + "jvm", path);
+    int chosen = firstFittingRuntime(found, 17);
+    std::vector<std::string> lines = linesOf(testing::internal::GetCapturedStdout());
+    auto below = [&](const std::string& p) { return p.compare(0, root.size(), root) == 0 ? p.substr(root.size()) : p; };
+    std::vector<std::string> got;
+    for (const JavaRuntime& r : found)
+        got.push_back(below(r.executable) + ", " + below(r.place) + ", " + std::to_string(r.version));
+    std::vector<std::string> expected = {
+        "home/bin/java, JAVA_HOME, 8",
+        "jvm/java-21-openjdk/bin/java, jvm, 21",
+        "jvm/java-17-openjdk/bin/java, jvm, 17",
+        "jvm/java-11-openjdk/bin/java, jvm, 11",
+        "jvm/no-release/bin/java, jvm, 0",
+        "onpath/bin/java, PATH, 22",  // java-17 on PATH again is not listed twice
+    };
+    EXPECT_EQ(expected, got);
+    EXPECT_EQ(1, chosen);
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ("javaRuntime=" + root + "home/bin/java (JAVA_HOME, version 8): passed over: too old", lines[0]);
+    EXPECT_EQ("javaRuntime=" + root + "jvm/java-21-openjdk/bin/java (" + root + "jvm, version 21): chosen", lines[1]);
+
+    // With a minimum, a runtime whose version cannot be read does not fit; nothing at all gives -1.
+    std::vector<JavaRuntime> unknown(found.begin() + 4, found.begin() + 5);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(-1, firstFittingRuntime(unknown, 11));
+    EXPECT_EQ(0, firstFittingRuntime(unknown, 0));
+    lines = linesOf(testing::internal::GetCapturedStdout());
+    EXPECT_EQ("javaRuntime=none fits", lines[1]);
+    EXPECT_EQ(0u, lines[2].find("javaRuntime=" + root + "jvm/no-release/bin/java")) << lines[2];
+}
+#endif
 
 }  // namespace

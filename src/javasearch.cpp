@@ -1,0 +1,116 @@
+#include "javasearch.h"
+
+#include <cctype>
+
+#include "baseutil.h"
+#include "pathconst.h"
+
+// The numbers of a version text, "1.N" read as N.
+static std::vector<long> versionNumbers(const std::string& text) {
+    std::vector<long> numbers;
+    std::string::size_type i = 0;
+    while (i < text.size() && !std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+        long n = 0;
+        for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i)
+            n = n < 100000 ? n * 10 + (text[i] - '0') : n;
+        numbers.push_back(n);
+        // The parts are joined by a dot or an underscore ("1.8.0_392");
+        // anything else ("-ea", "+7") ends the version.
+        if (i + 1 < text.size() && (text[i] == '.' || text[i] == '_') &&
+            std::isdigit(static_cast<unsigned char>(text[i + 1])))
+            ++i;
+        else
+            break;
+    }
+    if (numbers.size() >= 2 && numbers[0] == 1) numbers.erase(numbers.begin());
+    return numbers;
+}
+
+int javaMajorVersion(const std::string& text) {
+    std::vector<long> numbers = versionNumbers(text);
+    return numbers.empty() || numbers[0] > 10000 ? 0 : static_cast<int>(numbers[0]);
+}
+
+bool newerJavaVersion(const std::string& a, const std::string& b) {
+    std::vector<long> x = versionNumbers(a), y = versionNumbers(b);
+    return y < x;
+}
+
+int releaseFileVersion(const std::string& releaseText) {
+    const std::string key = "JAVA_VERSION=";
+    std::string::size_type at = 0;
+    while ((at = releaseText.find(key, at)) != std::string::npos) {
+        if (at == 0 || releaseText[at - 1] == '\n') {
+            std::string::size_type end = releaseText.find('\n', at);
+            std::string value = releaseText.substr(at + key.size(), end == std::string::npos ? end : end - at - key.size());
+            if (!value.empty() && value[0] == '"') value.erase(0, 1);
+            return javaMajorVersion(value);
+        }
+        at += key.size();
+    }
+    return 0;
+}
+
+std::string javaExecutableName(const std::string& javaPath, PathRules rules) {
+    std::string path = javaPath;
+    if (path.size() >= 2 && path[0] == '"' && path[path.size() - 1] == '"') path = path.substr(1, path.size() - 2);
+    std::string drive, dir, fname, ext;
+    splitPath(path, rules, drive, dir, fname, ext, rules == nativePathRules ? nativeLeadByte : 0);
+    if (rules == WindowsPaths) {
+        if (fname.empty()) return "javaw.exe";  // a GUI program: no console window
+        return fname + (ext.empty() ? ".exe" : ext);
+    }
+    return fname.empty() ? "java" : fname + ext;
+}
+
+int installedJavaVersion(const std::string& executable) {
+    std::string drive, dir, fname, ext;
+    splitPath(executable, nativePathRules, drive, dir, fname, ext, nativeLeadByte);
+    // dir is HOME/bin/: the release file is in HOME.
+    std::string binDir = drive + dir;
+    if (binDir.size() < 2) return 0;
+    std::string home = parentDirOf(binDir.substr(0, binDir.size() - 1), nativePathRules, nativeLeadByte);
+    std::vector<char> bytes;
+    int error = 0;
+    if (readFileBytes(home + "release", bytes, error) != ReadDone) return 0;
+    return releaseFileVersion(std::string(bytes.begin(), bytes.end()));
+}
+
+int firstFittingRuntime(const std::vector<JavaRuntime>& runtimes, int minVersion) {
+    for (size_t i = 0; i < runtimes.size(); ++i) {
+        const JavaRuntime& r = runtimes[i];
+        std::string version = r.version > 0 ? "version " + std::to_string(r.version) : "version unknown";
+        const char* verdict = "chosen";
+        if (minVersion > 0 && r.version == 0) verdict = "passed over: its version cannot be read";
+        else if (r.version < minVersion) verdict = "passed over: too old";
+        writeLine(stdout, "javaRuntime=" + r.executable + " (" + r.place + ", " + version + "): " + verdict);
+        if (std::string(verdict) == "chosen") return static_cast<int>(i);
+    }
+    writeLine(stdout, "javaRuntime=none fits");
+    return -1;
+}
+
+std::string javaMissingMessage(const std::string& configuredForUser, int minVersion, const std::string& download) {
+    std::string java = minVersion > 0 ? "Java " + std::to_string(minVersion) + " 以降" : "Java";
+    std::string msg = "このアプリケーションを動かす " + java + " が見つからないため、起動できません。"
+                      "起動定義ファイルが指定する Java: " + configuredForUser + "。" +
+                      java + " をインストールするか、アプリケーションをインストールし直してください。";
+    if (!download.empty()) msg += "Java の入手先: " + download;
+    return msg;
+}
+
+std::string chooseJavaRuntime(const std::string& javaPath, bool search, int minVersion) {
+    std::vector<JavaRuntime> runtimes;
+    JavaRuntime configured;
+    if (configuredJavaRuntime(javaPath, configured)) runtimes.push_back(configured);
+    if (search) {
+        std::vector<JavaRuntime> found = searchJavaRuntimes(javaExecutableName(javaPath, nativePathRules));
+        runtimes.insert(runtimes.end(), found.begin(), found.end());
+    }
+    int chosen = firstFittingRuntime(runtimes, minVersion);
+    if (chosen < 0) return std::string();
+    // The configured value goes on as written, exactly as without the keys.
+    if (chosen == 0 && !runtimes.empty() && runtimes[0].place.compare(0, 8, "boot.xml") == 0) return javaPath;
+    return runtimes[chosen].executable;
+}

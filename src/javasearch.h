@@ -1,0 +1,63 @@
+// Finding a Java runtime when the boot definition's own is missing or too
+// old (the keys javaSearch, javaMinVersion and javaDownload).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "apppaths.h"
+
+// A Java executable that exists, where it was found, and its major
+// version (0: unknown).
+struct JavaRuntime {
+    std::string executable;
+    std::string place;
+    int version;
+};
+
+// The major version in a version text: "17", "17.0.9", "21-ea" and
+// "17.0.9.9" give their first number, the old "1.8.0_392" form gives 8,
+// "zulu-17" gives 17. 0 when there is none.
+int javaMajorVersion(const std::string& text);
+
+// Orders version texts newest first, number by number ("17.0.10" before
+// "17.0.9"), the old "1.N" form as N.
+bool newerJavaVersion(const std::string& a, const std::string& b);
+
+// The major version that a runtime's release file gives in its
+// JAVA_VERSION line; 0 when it has none.
+int releaseFileVersion(const std::string& releaseText);
+
+// The file name to look for in each runtime's bin folder: that of the
+// configured value, quotes dropped; the platform's Java when it has none.
+std::string javaExecutableName(const std::string& javaPath, PathRules rules);
+
+// The major version of the runtime whose executable this is, read from
+// the release file of its home (the folder above bin); 0 when unknown.
+int installedJavaVersion(const std::string& executable);
+
+// Every runtime the search finds, in its order, each home once: JAVA_HOME,
+// then (Windows) the registry or (POSIX) /usr/lib/jvm, then PATH.
+std::vector<JavaRuntime> searchJavaRuntimes(const std::string& executableName);
+
+// The configured value as a runtime, when it names an existing file (a
+// bare name also on PATH). False when it names none.
+bool configuredJavaRuntime(const std::string& javaPath, JavaRuntime& runtime);
+
+// The first of runtimes at or above minVersion (0: any); each is written
+// as a diagnostic line with its verdict. -1 when none fits.
+int firstFittingRuntime(const std::vector<JavaRuntime>& runtimes, int minVersion);
+
+// The message when no runtime fits.
+std::string javaMissingMessage(const std::string& configuredForUser, int minVersion,
+                               const std::string& download);
+
+// The executable to put first on the command line for the configured
+// value, the keys applied: javaPath itself when it fits, else the first
+// runtime found that does; empty when none does.
+std::string chooseJavaRuntime(const std::string& javaPath, bool search, int minVersion);
+
+// POSIX: the search with its places given: JAVA_HOME's value, a folder of
+// runtime homes (/usr/lib/jvm), newest first, and PATH's value.
+std::vector<JavaRuntime> searchJavaRuntimesIn(const std::string& executableName, const std::string& javaHome,
+                                              const std::string& runtimesRoot, const std::string& pathValue);

@@ -1,0 +1,101 @@
+#include "javasearch.h"
+
+#include <dirent.h>
+#include <unistd.h>
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <set>
+
+#include "baseutil.h"
+
+// Symbolic links resolved, as /usr/bin/java leads to its runtime's home.
+static std::string resolved(const std::string& path) {
+    char buf[PATH_MAX];
+    return realpath(path.c_str(), buf) != NULL ? std::string(buf) : path;
+}
+
+static bool isProgram(const std::string& path) {
+    std::string copy = path;
+    return fileExists(&copy[0]) && access(path.c_str(), X_OK) == 0;
+}
+
+// The folders of PATH; an empty entry is the working directory.
+static std::vector<std::string> pathFolders(const std::string& pathValue) {
+    std::vector<std::string> folders;
+    std::string::size_type start = 0;
+    for (;;) {
+        std::string::size_type end = pathValue.find(':', start);
+        std::string dir = pathValue.substr(start, end == std::string::npos ? end : end - start);
+        folders.push_back(dir.empty() ? "." : dir);
+        if (end == std::string::npos) return folders;
+        start = end + 1;
+    }
+}
+
+static JavaRuntime runtimeAt(const std::string& executable, const std::string& place) {
+    JavaRuntime r = {executable, place, installedJavaVersion(resolved(executable))};
+    return r;
+}
+
+bool configuredJavaRuntime(const std::string& javaPath, JavaRuntime& runtime) {
+    std::string path = javaPath;
+    if (path.size() >= 2 && path[0] == '"' && path[path.size() - 1] == '"') path = path.substr(1, path.size() - 2);
+    if (path.empty()) return false;
+    if (path.find('/') != std::string::npos) {
+        if (!isProgram(path)) return false;
+        runtime = runtimeAt(path, "boot.xml");
+        return true;
+    }
+    const char* pathValue = getenv("PATH");
+    std::vector<std::string> folders = pathFolders(pathValue != NULL ? pathValue : "");
+    for (size_t i = 0; i < folders.size(); ++i) {
+        if (!isProgram(folders[i] + "/" + path)) continue;
+        runtime = runtimeAt(folders[i] + "/" + path, "boot.xml, on PATH");
+        return true;
+    }
+    return false;
+}
+
+static bool newestFirst(const JavaRuntime& a, const JavaRuntime& b) {
+    if (a.version != b.version) return a.version > b.version;
+    return a.executable > b.executable;
+}
+
+std::vector<JavaRuntime> searchJavaRuntimesIn(const std::string& name, const std::string& javaHome,
+                                              const std::string& runtimesRoot, const std::string& pathValue) {
+    std::vector<JavaRuntime> found;
+    if (!javaHome.empty()) {
+        std::string home = javaHome;
+        while (home.size() > 1 && home[home.size() - 1] == '/') home.erase(home.size() - 1);
+        if (isProgram(home + "/bin/" + name)) found.push_back(runtimeAt(home + "/bin/" + name, "JAVA_HOME"));
+    }
+    std::vector<JavaRuntime> homes;
+    if (DIR* dir = opendir(runtimesRoot.c_str())) {
+        while (struct dirent* entry = readdir(dir)) {
+            std::string home = entry->d_name;
+            if (home == "." || home == "..") continue;
+            std::string executable = runtimesRoot + "/" + home + "/bin/" + name;
+            if (isProgram(executable)) homes.push_back(runtimeAt(executable, runtimesRoot));
+        }
+        closedir(dir);
+    }
+    std::sort(homes.begin(), homes.end(), newestFirst);
+    found.insert(found.end(), homes.begin(), homes.end());
+    std::vector<std::string> folders = pathFolders(pathValue);
+    for (size_t i = 0; i < folders.size(); ++i)
+        if (isProgram(folders[i] + "/" + name)) found.push_back(runtimeAt(folders[i] + "/" + name, "PATH"));
+    // One runtime found in several places counts once, at its first.
+    std::vector<JavaRuntime> unique;
+    std::set<std::string> seen;
+    for (size_t i = 0; i < found.size(); ++i)
+        if (seen.insert(resolved(found[i].executable)).second) unique.push_back(found[i]);
+    return unique;
+}
+
+std::vector<JavaRuntime> searchJavaRuntimes(const std::string& executableName) {
+    const char* javaHome = getenv("JAVA_HOME");
+    const char* pathValue = getenv("PATH");
+    return searchJavaRuntimesIn(executableName, javaHome != NULL ? javaHome : "", "/usr/lib/jvm",
+                                pathValue != NULL ? pathValue : "");
+}

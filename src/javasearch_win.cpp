@@ -1,0 +1,224 @@
+#include "javasearch.h"
+
+#include <windows.h>
+#include <algorithm>
+#include <set>
+
+#include "baseutil.h"
+
+// A path the ANSI code page, and so Java, can use: as it is, or its short
+// (8.3) form; empty when it has neither.
+static std::string usablePath(const std::wstring& wide) {
+    std::string ansi;
+    if (toAnsiExactly(wide, ansi)) return ansi;
+    if (toAnsiExactly(shortPath(wide), ansi)) return ansi;
+    return std::string();
+}
+
+static std::wstring environmentValue(const wchar_t* name) {
+    DWORD n = GetEnvironmentVariableW(name, NULL, 0);
+    if (n == 0) return std::wstring();
+    std::wstring value(n, L'\0');
+    n = GetEnvironmentVariableW(name, &value[0], n);
+    value.resize(n);
+    return value;
+}
+
+static bool isFile(const std::string& path) {
+    std::string copy = path;
+    return !path.empty() && fileExists(&copy[0]);
+}
+
+// HOME\bin\NAME, whether HOME ends in a backslash or not.
+static std::string inBin(std::wstring home, const std::string& name) {
+    while (!home.empty() && (home[home.size() - 1] == L'\\' || home[home.size() - 1] == L'/'))
+        home.erase(home.size() - 1);
+    std::string ansi = usablePath(home);
+    return ansi.empty() ? ansi : ansi + "\\bin\\" + name;
+}
+
+static std::vector<std::wstring> pathFolders() {
+    std::vector<std::wstring> folders;
+    std::wstring value = environmentValue(L"PATH");
+    std::wstring::size_type start = 0;
+    while (start <= value.size()) {
+        std::wstring::size_type end = value.find(L';', start);
+        if (end == std::wstring::npos) end = value.size();
+        std::wstring dir = value.substr(start, end - start);
+        if (dir.size() >= 2 && dir[0] == L'"' && dir[dir.size() - 1] == L'"') dir = dir.substr(1, dir.size() - 2);
+        if (!dir.empty()) folders.push_back(dir);
+        start = end + 1;
+    }
+    return folders;
+}
+
+static std::string inFolder(const std::wstring& folder, const std::string& name) {
+    std::string ansi = usablePath(folder);
+    if (ansi.empty()) return ansi;
+    return ansi + (ansi[ansi.size() - 1] == '\\' ? "" : "\\") + name;
+}
+
+static JavaRuntime runtimeAt(const std::string& executable, const std::string& place, int version = 0) {
+    JavaRuntime r = {executable, place, version > 0 ? version : installedJavaVersion(executable)};
+    return r;
+}
+
+bool configuredJavaRuntime(const std::string& javaPath, JavaRuntime& runtime) {
+    std::string path = javaPath;
+    if (path.size() >= 2 && path[0] == '"' && path[path.size() - 1] == '"') path = path.substr(1, path.size() - 2);
+    if (path.empty()) return false;
+    if (path.find_first_of("\\/:") != std::string::npos) {
+        if (!isFile(path)) return false;
+        runtime = runtimeAt(path, "boot.xml");
+        return true;
+    }
+    // A bare name: Windows finds it on PATH, and adds ".exe" where it has
+    // no extension.
+    std::string name = javaExecutableName(path, WindowsPaths);
+    std::vector<std::wstring> folders = pathFolders();
+    for (size_t i = 0; i < folders.size(); ++i) {
+        std::string executable = inFolder(folders[i], name);
+        if (!isFile(executable)) continue;
+        runtime = runtimeAt(executable, "boot.xml, on PATH");
+        return true;
+    }
+    return false;
+}
+
+// ----------------------------------------------------------- the registry
+
+enum Layout {
+    JavaSoftLayout,  // VERSION subkeys, CurrentVersion first; JavaHome
+    MsiLayout,       // VERSION\hotspot\MSI or VERSION\openj9\MSI; Path
+    ZuluLayout,      // zulu-MAJOR subkeys; InstallationPath
+    LibericaLayout,  // a subkey per install, no version; InstallationPath
+};
+
+struct Root {
+    const wchar_t* key;
+    Layout layout;
+};
+
+const Root ROOTS[] = {
+    {L"JavaSoft\\JDK", JavaSoftLayout},
+    {L"JavaSoft\\JRE", JavaSoftLayout},
+    {L"JavaSoft\\Java Development Kit", JavaSoftLayout},
+    {L"JavaSoft\\Java Runtime Environment", JavaSoftLayout},
+    {L"Eclipse Adoptium\\JDK", MsiLayout},
+    {L"Eclipse Adoptium\\JRE", MsiLayout},
+    {L"AdoptOpenJDK\\JDK", MsiLayout},
+    {L"AdoptOpenJDK\\JRE", MsiLayout},
+    {L"Eclipse Foundation\\JDK", MsiLayout},
+    {L"Eclipse Foundation\\JRE", MsiLayout},
+    {L"Microsoft\\JDK", MsiLayout},
+    {L"Azul Systems\\Zulu", ZuluLayout},
+    {L"BellSoft\\Liberica", LibericaLayout},
+};
+
+static std::wstring stringValue(HKEY key, const wchar_t* name) {
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExW(key, name, NULL, &type, NULL, &size) != ERROR_SUCCESS) return std::wstring();
+    if ((type != REG_SZ && type != REG_EXPAND_SZ) || size == 0) return std::wstring();
+    std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+    if (RegQueryValueExW(key, name, NULL, &type, reinterpret_cast<BYTE*>(&value[0]), &size) != ERROR_SUCCESS)
+        return std::wstring();
+    value.resize(wcsnlen(value.c_str(), size / sizeof(wchar_t)));
+    if (type == REG_EXPAND_SZ) {
+        wchar_t expanded[MAX_PATH * 4];
+        DWORD n = ExpandEnvironmentStringsW(value.c_str(), expanded, sizeof(expanded) / sizeof(expanded[0]));
+        if (n > 0 && n <= sizeof(expanded) / sizeof(expanded[0])) value = expanded;
+    }
+    return value;
+}
+
+static std::vector<std::wstring> subkeys(HKEY key) {
+    std::vector<std::wstring> names;
+    wchar_t name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = sizeof(name) / sizeof(name[0]);
+        if (RegEnumKeyExW(key, i, name, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) break;
+        names.push_back(std::wstring(name, length));
+    }
+    return names;
+}
+
+// The value named in the subkey path of key; empty when any is missing.
+static std::wstring valueBelow(HKEY key, const std::wstring& path, const wchar_t* name, REGSAM view) {
+    HKEY sub;
+    if (RegOpenKeyExW(key, path.c_str(), 0, KEY_READ | view, &sub) != ERROR_SUCCESS) return std::wstring();
+    std::wstring value = stringValue(sub, name);
+    RegCloseKey(sub);
+    return value;
+}
+
+static bool newerKey(const std::wstring& a, const std::wstring& b) {
+    return newerJavaVersion(wideToUtf8(a), wideToUtf8(b));
+}
+
+static void registryRuntimes(HKEY hive, const char* hiveName, REGSAM view, const Root& root, const std::string& name,
+                             std::vector<JavaRuntime>& found) {
+    std::wstring rootPath = std::wstring(L"SOFTWARE\\") + root.key;
+    HKEY key;
+    if (RegOpenKeyExW(hive, rootPath.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return;
+    std::vector<std::wstring> versions = subkeys(key);
+    std::sort(versions.begin(), versions.end(), newerKey);
+    if (root.layout == JavaSoftLayout) {
+        std::wstring current = stringValue(key, L"CurrentVersion");
+        std::vector<std::wstring>::iterator at = std::find(versions.begin(), versions.end(), current);
+        if (at != versions.end()) std::rotate(versions.begin(), at, at + 1);
+    }
+    std::string placeRoot = std::string("registry ") + hiveName + "\\" + wideToUtf8(rootPath) + "\\";
+    std::string viewName = view == KEY_WOW64_64KEY ? " (64-bit view)" : " (32-bit view)";
+    for (size_t i = 0; i < versions.size(); ++i) {
+        std::wstring home;
+        std::wstring where = versions[i];
+        if (root.layout == JavaSoftLayout) {
+            home = valueBelow(key, where, L"JavaHome", view);
+        } else if (root.layout == MsiLayout) {
+            where = versions[i] + L"\\hotspot\\MSI";
+            home = valueBelow(key, where, L"Path", view);
+            if (home.empty()) {
+                where = versions[i] + L"\\openj9\\MSI";
+                home = valueBelow(key, where, L"Path", view);
+            }
+        } else {
+            home = valueBelow(key, where, L"InstallationPath", view);
+        }
+        std::string executable = inBin(home, name);
+        if (home.empty() || !isFile(executable)) continue;
+        int version = root.layout == LibericaLayout ? 0 : javaMajorVersion(wideToUtf8(versions[i]));
+        found.push_back(runtimeAt(executable, placeRoot + wideToUtf8(where) + viewName, version));
+    }
+    RegCloseKey(key);
+}
+
+std::vector<JavaRuntime> searchJavaRuntimes(const std::string& name) {
+    std::vector<JavaRuntime> found;
+    std::wstring javaHome = environmentValue(L"JAVA_HOME");
+    if (!javaHome.empty()) {
+        std::string executable = inBin(javaHome, name);
+        if (isFile(executable)) found.push_back(runtimeAt(executable, "JAVA_HOME"));
+    }
+    // Most runtimes today are 64-bit, and this is a 32-bit program: both
+    // views, of the machine's installs and of the user's.
+    const REGSAM views[] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
+    for (size_t r = 0; r < sizeof(ROOTS) / sizeof(ROOTS[0]); ++r)
+        for (int v = 0; v < 2; ++v) {
+            registryRuntimes(HKEY_LOCAL_MACHINE, "HKLM", views[v], ROOTS[r], name, found);
+            registryRuntimes(HKEY_CURRENT_USER, "HKCU", views[v], ROOTS[r], name, found);
+        }
+    std::vector<std::wstring> folders = pathFolders();
+    for (size_t i = 0; i < folders.size(); ++i) {
+        std::string executable = inFolder(folders[i], name);
+        if (isFile(executable)) found.push_back(runtimeAt(executable, "PATH"));
+    }
+    // One runtime under several keys, or in several places, counts once.
+    std::vector<JavaRuntime> unique;
+    std::set<std::string> seen;
+    for (size_t i = 0; i < found.size(); ++i) {
+        std::string key = found[i].executable;
+        CharLowerBuffA(&key[0], static_cast<DWORD>(key.size()));  // double-byte characters intact
+        if (seen.insert(key).second) unique.push_back(found[i]);
+    }
+    return unique;
+}
