@@ -21,6 +21,19 @@ if [ -z "${LAUNCHER_I386:-}" ]; then
 fi
 i386="$LAUNCHER_I386"
 
+# One X display for the whole run, for Wine's message boxes: Wine binds its
+# desktop to the display of the first program that opens a window, and
+# keeps it while its server runs, for the unit tests' programs and for
+# every black-box session alike.
+logs="$PWD/build/test-logs"
+rm -rf "$logs"
+mkdir -p "$logs"
+Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$logs/display" >/dev/null 2>&1 &
+xvfb=$!
+for _ in $(seq 100); do [ -s "$logs/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(tr -d '\n' <"$logs/display")" LAUNCHER_TEST_DISPLAY=":$(tr -d '\n' <"$logs/display")"
+trap 'kill $xvfb 2>/dev/null' EXIT
+
 # One 64-bit prefix serves both builds. Made where i386 programs run, it
 # gets its 32-bit half too; one made elsewhere lacks it and is made anew.
 export WINEPREFIX="$PWD/build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -37,9 +50,6 @@ fi
 # the lanes share the two cores. Each lane writes a log of its own, printed
 # whole, lane after lane, when all are done; a step's verdict and time go
 # to the results file.
-logs="$PWD/build/test-logs"
-rm -rf "$logs"
-mkdir -p "$logs"
 step() {  # step TITLE CMD…
   local title=$1 began=$SECONDS
   shift
@@ -62,7 +72,7 @@ skip() {
 # its standard streams: start them here, on /dev/null, or every later
 # reader of a Wine program's output waits for them to end.
 /usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1 || true
-trap '/usr/lib/wine/wineserver -k 2>/dev/null' EXIT
+trap '/usr/lib/wine/wineserver -k 2>/dev/null; kill $xvfb 2>/dev/null' EXIT
 
 echo "32-bit programs on this machine: $i386"
 # Once in many full runs, a Wine message box left no trace of its text

@@ -73,7 +73,12 @@ def pytest_collection_modifyitems(config, items):
 
 @pytest.fixture(scope="session")
 def display():
-    """An Xvfb display of our own, so message boxes have somewhere to appear."""
+    """An Xvfb display of our own, so message boxes have somewhere to appear;
+    scripts/test.sh gives every session the same one, to which Wine's
+    desktop stays bound (LAUNCHER_TEST_DISPLAY)."""
+    if os.environ.get("LAUNCHER_TEST_DISPLAY"):
+        yield os.environ["LAUNCHER_TEST_DISPLAY"]
+        return
     read, write = os.pipe()
     proc = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                             pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
