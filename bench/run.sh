@@ -22,6 +22,7 @@ MEM_RUNS=5
 FAT_MIB=16
 JAR_MIB=50
 JAR_ENTRIES=20000
+JVM_RUNS=${BENCH_JVM_RUNS:-20}
 
 say() { echo "bench: $*" >&2; }
 die() { say "$*"; exit 1; }
@@ -299,6 +300,38 @@ say "the check of a staged update: a $JAR_MIB MiB jar of $JAR_ENTRIES entries"
 # The jar is in the page cache, as a freshly downloaded update is.
 logged build/linux/zipcheck_time "$WORK/big.jar" 50 >"$RES/zipcheck.txt" || die "the check rejects a whole jar"
 echo "jar_bytes $(stat -c %s "$WORK/big.jar")" >>"$RES/facts.txt"
+
+# ------------------------------- 6. a class-data archive, with real JVMs
+# A small Swing application under Xvfb, started by the launcher with
+# classArchive (its archive made by an earlier start) and by java -jar
+# directly, side by side, with the same runtime.
+say "a class-data archive: a Swing application under Xvfb, $JVM_RUNS rounds per runtime"
+mkdir -p "$WORK/swing"
+javac -d "$WORK/swing" bench/SwingStart.java
+printf 'Main-Class: SwingStart\n' >"$WORK/swing/manifest.txt"
+(cd "$WORK/swing" && jar cfm swing.jar manifest.txt SwingStart*.class)
+Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$WORK/display" >/dev/null 2>&1 &
+XVFB=$!
+for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
+for jdk in 17:/usr/lib/jvm/java-17-openjdk-amd64 25:/usr/lib/jvm/temurin-25-jdk-amd64; do
+  v=${jdk%%:*} java=${jdk#*:}/bin/java
+  if [ ! -x "$java" ]; then
+    echo "jvm_skip_$v $java is not on this machine" >>"$RES/facts.txt"
+    continue
+  fi
+  dir=$WORK/archive-$v
+  mkdir -p "$dir/config"
+  cp build/linux/launcher "$dir/"
+  printf '<?xml version="1.0"?>\n<boot>\n  <item key="java" value="%s"/>\n  <item key="-jar" value="%s"/>\n  <item key="classArchive" value="y"/>\n</boot>\n' \
+    "$java" "$WORK/swing/swing.jar" >"$dir/config/boot.xml"
+  DISPLAY=":$(cat "$WORK/display")" "$dir/launcher" >"$WORK/archive-$v.txt" 2>&1
+  grep -q 'classArchive=.*: being made' "$WORK/archive-$v.txt" || { cat "$WORK/archive-$v.txt" >&2; die "Java $v got no archive"; }
+  ls "$dir"/launcher.jsa "$dir"/launcher.aot >/dev/null 2>&1 || die "Java $v made no archive"
+  logged env DISPLAY=":$(cat "$WORK/display")" "$BIN/alternate" "$RES/jvm-$v.json" "$JVM_RUNS" 2 \
+    -- launcher "$dir/launcher" -- direct "$java" -jar "$WORK/swing/swing.jar" ||
+    die "the Swing application did not start"
+done
+kill $XVFB
 
 echo "load_after $(uptime_load)" >>"$RES/facts.txt"
 /usr/bin/python3 bench/table.py "$RES"

@@ -12,6 +12,7 @@ MEMORY_TARGET_KIB = 1024
 SIZE_TARGET = 320000
 LINEAR_WITHIN = 3.0
 ZIPCHECK_TARGET_MS = 10.0
+ARCHIVE_TARGETS = {"17": 0.85, "25": 0.70}
 
 
 def hyperfine(path):
@@ -211,6 +212,22 @@ def zipcheck_rows(t, res, facts, targets):
     targets.append("check of a staged 50 MiB jar < %g ms: %.2f ms %s" % (ZIPCHECK_TARGET_MS, median, verdict(ok)))
 
 
+def archive_rows(t, res, facts, targets):
+    for v, target in sorted(ARCHIVE_TARGETS.items()):
+        if "jvm_skip_" + v in facts:
+            t.add("Java %s: launcher with classArchive / java -jar" % v, "", "", "", "skipped: " + facts["jvm_skip_" + v][0])
+            targets.append("Java %s with classArchive: skipped, %s" % (v, facts["jvm_skip_" + v][0]))
+            continue
+        r = hyperfine(os.path.join(res, "jvm-%s.json" % v))
+        t.timing("Java %s: java -jar, a Swing window" % v, r["direct"], 0)
+        t.timing("Java %s: the launcher, classArchive, later starts" % v, r["launcher"], 0)
+        ratio = r["launcher"]["median"] / r["direct"]["median"]
+        ok = ratio <= target
+        t.add("Java %s: launcher with classArchive / java -jar, median" % v, "", "%.3f" % ratio, "",
+              "<= %.2f: %s" % (target, verdict(ok)))
+        targets.append("Java %s with classArchive / java -jar <= %.2f: %.3f %s" % (v, target, ratio, verdict(ok)))
+
+
 def main():
     if len(sys.argv) == 5 and sys.argv[1] == "--ratio":
         r = hyperfine(sys.argv[2])
@@ -226,6 +243,7 @@ def main():
     memory_rows(t, res, facts, targets)
     scaling_rows(t, res, targets)
     zipcheck_rows(t, res, facts, targets)
+    archive_rows(t, res, facts, targets)
 
     print()
     t.show()

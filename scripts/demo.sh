@@ -9,6 +9,10 @@ demo="${DEMO_DIR:-$PWD/build/demo}"
 mkdir -p "$demo"
 bash examples/build.sh "$demo/jars" >/dev/null
 bash examples/layout.sh "$demo/jars" "${DEMO_LAUNCHER:-build/linux/launcher}" "$demo/app" >/dev/null
+# DEMO_CLASS_ARCHIVE=y: the launcher keeps a class-data archive for the application.
+if [ -n "${DEMO_CLASS_ARCHIVE:-}" ]; then
+  sed -i "s|</boot>|  <item key=\"classArchive\" value=\"$DEMO_CLASS_ARCHIVE\"/>\n</boot>|" "$demo/app/config/boot.xml"
+fi
 
 for start in 1 2; do
   echo "===== start $start: $demo/app/launcher"

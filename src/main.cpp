@@ -7,6 +7,7 @@
 
 #include "argutil.h"
 #include "baseutil.h"
+#include "classarchive.h"
 #include "javasearch.h"
 #include "jop.h"
 #include "pathconst.h"
@@ -21,6 +22,9 @@ std::string passedArguments;
 std::string jar2;
 int EXIT_doUpdate = 21;
 std::string javaMissing;
+std::string classArchive;
+int classArchiveJava = 0;
+size_t jvmOptionsEnd = 0;
 
 // fileExists wants a mutable copy of the path.
 static int pathFileExists(const std::string& path) {
@@ -88,6 +92,8 @@ std::string unpassableArgumentMessage(const std::string& argument) {
            "名前をシステムの文字コードにある文字だけに変えてから開き直してください。";
 }
 
+static void placeClassArchive(const std::string& javaPath);
+
 void readBootXml(std::string bootXmPath) {
     boost::property_tree::ptree pt = readXmlFile(bootXmPath);
     std::string console = getXmlValue(pt, "console");
@@ -105,6 +111,7 @@ void readBootXml(std::string bootXmPath) {
     std::string passArgsValue = getXmlValue(pt, "passArgs");
     std::string javaSearch = getXmlValue(pt, "javaSearch");
     std::string javaMinVersion = getXmlValue(pt, "javaMinVersion");
+    std::string classArchiveValue = getXmlValue(pt, "classArchive");
 
     javaPath = replacePlaceholders(javaPath, appDir, parentDir);
     if (isTrue(javaSearch) || !isEmpty(javaMinVersion)) {
@@ -120,9 +127,43 @@ void readBootXml(std::string bootXmPath) {
     javaPath = quoteJavaPath(javaPath, pathFileExists(javaPath));
 
     std::string commandLine = buildCommandLine(javaPath, Xmn, Xms, Xmx, cp, jar, args, javaMainClass);
+    if (isTrue(classArchiveValue)) placeClassArchive(javaPath);
+    jvmOptionsEnd = buildCommandLine(javaPath, Xmn, Xms, Xmx, "", "", "", "").size();
     javaCommandLine = commandLine;
     jar2 = jar;
     passArgs = isTrue(passArgsValue);
+}
+
+std::string mainCommandLine(const std::string& archiveOptions) {
+    return javaCommandLine.substr(0, jvmOptionsEnd) + archiveOptions + javaCommandLine.substr(jvmOptionsEnd) +
+           passedArguments;
+}
+
+// Sets classArchive and classArchiveJava for the JVM that javaPath starts,
+// or says why it gets none.
+static void placeClassArchive(const std::string& javaPath) {
+    JavaRuntime runtime;
+    int version = configuredJavaRuntime(javaPath, runtime) ? runtime.version : 0;
+    if (version == 0) {
+        writeLine(stdout, "classArchive=none: the version of " + javaPath + " cannot be read from its release file");
+        return;
+    }
+    if (version < 13) {
+        writeLine(stdout, "classArchive=none: Java " + std::to_string(version) +
+                              " keeps no archive of an application's classes; 13 or later does");
+        return;
+    }
+    // Beside the application, where it can write; else in the user's own
+    // folder, as for an application in Program Files.
+    std::string folder = appDir;
+    bool inUserFolder = !folderWritable(folder);
+    if (inUserFolder) folder = userCacheFolder(exeFileName.substr(0, exeFileName.rfind('.')));
+    if (folder.empty()) {
+        writeLine(stdout, "classArchive=none: neither the application's folder nor the user's can be written");
+        return;
+    }
+    classArchive = folder + classArchiveName(exeFileName, appDir, inUserFolder, version);
+    classArchiveJava = version;
 }
 
 int readLauncherArguments(int argc, char** argv) {
@@ -166,6 +207,10 @@ void renameUpFile() {
         ReplaceResult result = replaceFile(upFilePath, jarFilePath);
         if (result == Replaced) {
             writeLine(stdout, "remove succeed.");
+            // The archive holds the old version's classes: the new one's
+            // first start makes a fresh one.
+            if (!classArchive.empty() && std::remove(classArchive.c_str()) == 0)
+                writeLine(stdout, "classArchiveRemoved=" + classArchive);
             return;
         }
         if (result != ReplaceBusy || waited >= 1500) return;
@@ -184,7 +229,14 @@ int launchJava(std::string currentDir, std::string commandLine, int doWait) {
 
 int launchMainApp() {
     std::string currentDir = appDir;
-    return launchJava(currentDir, javaCommandLine + passedArguments, 1);
+    std::string options;
+    if (!classArchive.empty()) {
+        // Looked at each time: the first run makes it.
+        bool exists = pathFileExists(classArchive) != 0;
+        writeLine(stdout, "classArchive=" + classArchive + (exists ? ": used" : ": being made"));
+        options = classArchiveOptions(classArchiveJava, classArchive, exists);
+    }
+    return launchJava(currentDir, mainCommandLine(options), 1);
 }
 
 int launchUpdater() {

@@ -10,6 +10,9 @@ extern std::string passedArguments;  // those arguments, quoted, each after a bl
 extern std::string jar2;             // the "-jar" item exactly as the file gives it
 extern int EXIT_doUpdate;            // the main application asks for the updater
 extern std::string javaMissing;      // the message when no Java runtime fits; empty when one does
+extern std::string classArchive;     // the main application's class-data archive; empty: none
+extern int classArchiveJava;         // the major version of the JVM it is for
+extern size_t jvmOptionsEnd;         // where in javaCommandLine the JVM's options end
 
 // The command line from the looked-up values, the placeholders of javaPath
 // already replaced: javaPath, a blank, each memory option after a blank,
@@ -27,6 +30,10 @@ std::string replacePlaceholders(const std::string& javaPath, const std::string& 
 // word as a program ("C:\Program.exe"). isFile says whether javaPath names
 // an existing file; anything else (a value with its own options) stays.
 std::string quoteJavaPath(const std::string& javaPath, int isFile);
+
+// The main application's command line: javaCommandLine with the archive's
+// options after the JVM's other options, then the passed arguments.
+std::string mainCommandLine(const std::string& archiveOptions);
 
 // The message for a boot definition file that cannot be used.
 std::string bootFailureMessage(const std::string& bootXmPath);

@@ -45,6 +45,38 @@ def test_demo_story(tmp_path):
     assert proc.stdout.splitlines()[-1] == "===== demo: version 2 now runs"
 
 
+def test_demo_story_with_a_class_archive(tmp_path):
+    env = dict(os.environ, DEMO_DIR=str(tmp_path), DEMO_CLASS_ARCHIVE="y")
+    env.pop("DISPLAY", None)
+    proc = subprocess.run(["bash", str(ROOT / "scripts" / "demo.sh")], env=env, capture_output=True,
+                          text=True, timeout=600)
+    assert proc.returncode == 0, proc.stdout + proc.stderr
+    archive = str(tmp_path / "app") + "/launcher.jsa"
+    first = (tmp_path / "start1.txt").read_text().splitlines()
+    second = (tmp_path / "start2.txt").read_text().splitlines()
+
+    def story(lines):
+        return [l for l in lines if l.startswith(("demo app:", "classArchive", "launchJava:"))]
+
+    # The first run makes the archive at its exit; the run after the
+    # update uses it, and the application runs as before.
+    assert story(first) == [
+        "classArchive=" + archive + ": being made",
+        "demo app: version 1 running",
+        "demo app: version 2 available in feed, exiting with 21 to run the updater",
+        "launchJava:retCode=21", "launchJava:retCode=0",
+        "classArchive=" + archive + ": used",
+        "demo app: version 1 running",
+        "demo app: version 2 already staged as app.up, used at next start",
+        "launchJava:retCode=0",
+    ], "\n".join(first)
+    commands = [l for l in first if l.startswith("javaCommandLine=")]
+    assert "-Xlog:cds*=off" in commands[0] and commands[1] == "javaCommandLine=java  -Xmx256m -jar app.jar"
+    # The swap takes the old version's archive with it.
+    assert story(second)[:2] == ["classArchiveRemoved=" + archive, "classArchive=" + archive + ": being made"]
+    assert "demo app: version 2 running" in second
+
+
 def test_wrong_java_path_reports_launch_error_and_exits_0(tmp_path):
     from conftest import App, LAUNCH_ERROR
     app = App(tmp_path / "app", "native")

@@ -3,12 +3,15 @@ working directories."""
 import os
 import shutil
 import subprocess
+import tempfile
 import textwrap
+from pathlib import Path
 
 import pytest
 
 import transcript
 from conftest import App, BOOT_FAILURE, JAVA_MISSING, LAUNCH_ERROR, UPDATE_FAILURE, WINE64, run
+from jars import WHOLE
 
 
 def prepare(app, main_codes, updater_codes=None, updater_dir=True, java=None):
@@ -282,3 +285,81 @@ def test_java_search(app, request, items, layout):
         [line for line in lines if line.startswith("javaRuntime=")]
     assert f"javaCommandLine={exe}  -Xmx64m -jar app.jar" in lines
     assert len(app.runs()) == 1
+
+
+# The class-data archive (classArchive): the stand-in Java under stand-in
+# runtimes of each version. Each row: the runtime's version, whether an
+# archive is there before the start, whether an update is staged, and the
+# options expected on the main application's line (ARCHIVE: its path).
+ARCHIVES = [
+    ("11", False, False, None),
+    ("17.0.9", False, False, " -Xlog:cds*=off -XX:ArchiveClassesAtExit=ARCHIVE"),
+    ("17.0.9", True, False, " -Xlog:cds*=off -XX:SharedArchiveFile=ARCHIVE"),
+    ("21.0.1", True, False, " -Xlog:cds*=off -XX:+AutoCreateSharedArchive -XX:SharedArchiveFile=ARCHIVE"),
+    ("25", True, False, " -Xlog:cds*=off -Xlog:aot*=off -XX:AOTCache=ARCHIVE"),
+    # The swap takes the old version's archive with it.
+    ("17.0.9", True, True, " -Xlog:cds*=off -XX:ArchiveClassesAtExit=ARCHIVE"),
+]
+
+
+@pytest.mark.parametrize("version, archived, staged, options", ARCHIVES)
+def test_class_archive(app, launch, version, archived, staged, options):
+    _, exe = runtime(app, "jdk", version)
+    app.boot_items([("java", exe), ("-Xmx", "64m"), ("-jar", "app.jar"), ("classArchive", "y")])
+    app.script(21, 0)
+    app.script(0, where="updater")
+    archive = app.app_dir + ("launcher.aot" if version == "25" else "launcher.jsa")
+    if archived:
+        (app.root / archive[len(app.app_dir):]).write_bytes(b"an earlier start's archive")
+    if staged:
+        (app.root / "app.jar").write_text("version 1")
+        (app.root / "app.up").write_bytes(WHOLE)
+    r = launch()
+    lines = r.normalised()
+    assert r.returncode == 0 and r.messages == [], r.stderr
+    plain = exe + "  -Xmx64m -jar app.jar"
+    commands = [l[len("javaCommandLine="):] for l in lines if l.startswith("javaCommandLine=")]
+    if options is None:
+        assert "classArchive=none: Java 11 keeps no archive of an application's classes; 13 or later does" in lines
+        assert commands == [plain] * 3
+        return
+    main = exe + "  -Xmx64m" + options.replace("ARCHIVE", archive) + " -jar app.jar"
+    # The updater is another program: its line stays as it was.
+    assert commands == [main, plain, main]
+    assert (f"classArchive={archive}: used" in lines) == (archived and not staged)
+    assert (f"classArchiveRemoved={archive}" in lines) == staged
+    assert (app.root / archive[len(app.app_dir):]).exists() == (archived and not staged)
+
+
+@pytest.mark.kinds("native")
+def test_class_archive_of_a_read_only_application_goes_to_the_users_folder(kind):
+    # As another user than root, for whom every folder is writable.
+    base = Path(tempfile.mkdtemp(prefix="launcher-ro-"))
+    try:
+        base.chmod(0o755)
+        app = App(base / "app", kind)
+        _, exe = runtime(app, "jdk", "17.0.9")
+        app.boot_items([("java", exe), ("-jar", "app.jar"), ("classArchive", "y")])
+        app.script(0)
+        for name in ("fakejava.log", "fakejava.script"):  # the stand-in's own, written in place
+            (app.root / name).touch()
+            (app.root / name).chmod(0o666)
+        cache = base / "cache"
+        cache.mkdir(mode=0o777)
+        cache.chmod(0o777)
+        for folder in [app.root, *app.root.rglob("*")]:
+            if folder.is_dir():
+                folder.chmod(0o555)
+        env = dict(os.environ, XDG_CACHE_HOME=str(cache))
+        r = run(app, env=env, starter=("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"))
+        lines = r.normalised()
+        archive = [l for l in lines if l.startswith("classArchive=")]
+        assert len(archive) == 1 and archive[0].startswith(f"classArchive={cache}/launcher/launcher-"), lines
+        assert archive[0].endswith(".jsa: being made")
+        assert (cache / "launcher").is_dir()
+        assert r.returncode == 0 and len(app.runs()) == 1
+    finally:
+        for folder in [base, *base.rglob("*")]:
+            if folder.is_dir():
+                folder.chmod(0o755)
+        shutil.rmtree(base)

@@ -7,6 +7,7 @@
 #endif
 
 #include "apppaths.h"
+#include "classarchive.h"
 #include "javasearch.h"
 #include "main.h"
 #include "testutil.h"
@@ -182,6 +183,33 @@ TEST(ReadBootXml, QuotesAnExistingJavaWithBlanks) {
     readBootXml(boot);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ("\"" + dir + "Program Files/java\" ", javaCommandLine);
+}
+
+TEST(CommandLine, ClassArchiveOptions) {
+    struct Case { int version; const char* archive; bool exists; const char* options; };
+    const Case cases[] = {
+        {11, "/a/app.jsa", false, ""},
+        {12, "/a/app.jsa", true, ""},
+        {13, "/a/app.jsa", false, " -Xlog:cds*=off -XX:ArchiveClassesAtExit=/a/app.jsa"},
+        {17, "/a/app.jsa", true, " -Xlog:cds*=off -XX:SharedArchiveFile=/a/app.jsa"},
+        {17, "C:\\Program Files\\My App\\app.jsa", true,
+         " -Xlog:cds*=off \"-XX:SharedArchiveFile=C:\\Program Files\\My App\\app.jsa\""},
+        {19, "/a/app.jsa", false, " -Xlog:cds*=off -XX:+AutoCreateSharedArchive -XX:SharedArchiveFile=/a/app.jsa"},
+        {24, "/a/app.jsa", true, " -Xlog:cds*=off -XX:+AutoCreateSharedArchive -XX:SharedArchiveFile=/a/app.jsa"},
+        {25, "/a/app.aot", false, " -Xlog:cds*=off -Xlog:aot*=off -XX:AOTCacheOutput=/a/app.aot"},
+        {26, "/a/app.aot", true, " -Xlog:cds*=off -Xlog:aot*=off -XX:AOTCache=/a/app.aot"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.options, classArchiveOptions(c.version, c.archive, c.exists)) << c.version << " " << c.archive;
+
+    EXPECT_EQ("MyApp.jsa", classArchiveName("MyApp.exe", "C:\\MyApp\\", false, 17));
+    EXPECT_EQ("launcher.aot", classArchiveName("launcher", "/opt/app/", false, 25));
+    // In the user's folder, two applications of the same name keep apart.
+    std::string one = classArchiveName("launcher", "/opt/one/", true, 17);
+    std::string two = classArchiveName("launcher", "/opt/two/", true, 17);
+    EXPECT_EQ(0u, one.find("launcher-")) << one;
+    EXPECT_NE(one, two);
+    EXPECT_EQ(one, classArchiveName("launcher", "/opt/one/", true, 17));
 }
 
 TEST(JavaSearch, VersionReader) {

@@ -1,0 +1,36 @@
+#include "classarchive.h"
+
+#include "argutil.h"
+
+std::string classArchiveOptions(int javaVersion, const std::string& archive, bool exists) {
+    if (javaVersion < 13) return std::string();
+    // The JVM writes its archive warnings, of a stale or damaged archive
+    // say, on standard output: not where the user looks.
+    std::string quiet = javaVersion >= 25 ? " -Xlog:cds*=off -Xlog:aot*=off" : " -Xlog:cds*=off";
+    // Whatever the file holds, -Xshare:auto, the default, starts without
+    // it when it cannot be used.
+    std::string option;
+    if (javaVersion >= 25)
+        option = (exists ? "-XX:AOTCache=" : "-XX:AOTCacheOutput=") + archive;
+    else if (javaVersion >= 19)
+        return quiet + " -XX:+AutoCreateSharedArchive " + quoteArgument("-XX:SharedArchiveFile=" + archive);
+    else
+        option = (exists ? "-XX:SharedArchiveFile=" : "-XX:ArchiveClassesAtExit=") + archive;
+    return quiet + " " + quoteArgument(option);
+}
+
+std::string classArchiveName(const std::string& exeFileName, const std::string& appDir, bool inUserFolder,
+                             int javaVersion) {
+    std::string name = exeFileName.substr(0, exeFileName.rfind('.'));
+    if (name.empty()) name = exeFileName;
+    if (inUserFolder) {
+        // FNV-1a of the folder: a short, stable name for it.
+        unsigned long hash = 2166136261UL;
+        for (size_t i = 0; i < appDir.size(); ++i)
+            hash = ((hash ^ static_cast<unsigned char>(appDir[i])) * 16777619UL) & 0xFFFFFFFFUL;
+        static const char digits[] = "0123456789abcdef";
+        name += '-';
+        for (int shift = 28; shift >= 0; shift -= 4) name += digits[(hash >> shift) & 0xF];
+    }
+    return name + (javaVersion >= 25 ? ".aot" : ".jsa");
+}
