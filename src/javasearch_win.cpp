@@ -1,8 +1,6 @@
 #include "javasearch.h"
 
 #include <windows.h>
-#include <algorithm>
-#include <set>
 
 #include "baseutil.h"
 
@@ -151,8 +149,12 @@ static std::wstring valueBelow(HKEY key, const std::wstring& path, const wchar_t
     return value;
 }
 
-static bool newerKey(const std::wstring& a, const std::wstring& b) {
-    return newerJavaVersion(wideToUtf8(a), wideToUtf8(b));
+// Newest first. A handful of keys: a plain insertion sort, which costs
+// the executable less than std::sort's code for wide strings.
+static void sortNewestFirst(std::vector<std::wstring>& keys) {
+    for (size_t i = 1; i < keys.size(); ++i)
+        for (size_t j = i; j > 0 && newerJavaVersion(wideToUtf8(keys[j]), wideToUtf8(keys[j - 1])); --j)
+            keys[j].swap(keys[j - 1]);
 }
 
 static void registryRuntimes(HKEY hive, const char* hiveName, REGSAM view, const Root& root, const std::string& name,
@@ -161,11 +163,12 @@ static void registryRuntimes(HKEY hive, const char* hiveName, REGSAM view, const
     HKEY key;
     if (RegOpenKeyExW(hive, rootPath.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return;
     std::vector<std::wstring> versions = subkeys(key);
-    std::sort(versions.begin(), versions.end(), newerKey);
+    sortNewestFirst(versions);
     if (root.layout == JavaSoftLayout) {
+        // CurrentVersion first, the others after it as they were.
         std::wstring current = stringValue(key, L"CurrentVersion");
-        std::vector<std::wstring>::iterator at = std::find(versions.begin(), versions.end(), current);
-        if (at != versions.end()) std::rotate(versions.begin(), at, at + 1);
+        for (size_t i = versions.size(); i-- > 1;)
+            if (versions[i] == current) versions[i].swap(versions[i - 1]);
     }
     std::string placeRoot = std::string("registry ") + hiveName + "\\" + wideToUtf8(rootPath) + "\\";
     std::string viewName = view == KEY_WOW64_64KEY ? " (64-bit view)" : " (32-bit view)";
@@ -214,11 +217,12 @@ std::vector<JavaRuntime> searchJavaRuntimes(const std::string& name) {
     }
     // One runtime under several keys, or in several places, counts once.
     std::vector<JavaRuntime> unique;
-    std::set<std::string> seen;
     for (size_t i = 0; i < found.size(); ++i) {
-        std::string key = found[i].executable;
-        CharLowerBuffA(&key[0], static_cast<DWORD>(key.size()));  // double-byte characters intact
-        if (seen.insert(key).second) unique.push_back(found[i]);
+        bool seen = false;
+        for (size_t j = 0; j < unique.size() && !seen; ++j)
+            seen = CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, found[i].executable.c_str(), -1,
+                                  unique[j].executable.c_str(), -1) == CSTR_EQUAL;
+        if (!seen) unique.push_back(found[i]);
     }
     return unique;
 }
