@@ -135,8 +135,9 @@ void readBootXml(std::string bootXmPath) {
 }
 
 std::string mainCommandLine(const std::string& archiveOptions) {
-    return javaCommandLine.substr(0, jvmOptionsEnd) + archiveOptions + javaCommandLine.substr(jvmOptionsEnd) +
-           passedArguments;
+    if (archiveOptions.empty()) return javaCommandLine + passedArguments;
+    size_t at = jvmOptionsEnd < javaCommandLine.size() ? jvmOptionsEnd : javaCommandLine.size();
+    return javaCommandLine.substr(0, at) + archiveOptions + javaCommandLine.substr(at) + passedArguments;
 }
 
 // Sets classArchive and classArchiveJava for the JVM that javaPath starts,

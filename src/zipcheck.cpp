@@ -64,7 +64,8 @@ u64 findEndRecord(Source& s) {
 
 // The local header offset of a central entry whose 32-bit field is
 // saturated comes from its Zip64 extra field, after the sizes that are
-// saturated too. False when the field is missing.
+// saturated too. False when the field is missing; extra fields laid out
+// otherwise matter only then.
 bool zip64Offset(const unsigned char* entry, u64& offset, u64& compressed) {
     unsigned nameLen = le16(entry + 28), extraLen = le16(entry + 30);
     const unsigned char* extra = entry + CENTRAL_SIZE + nameLen;
@@ -72,7 +73,7 @@ bool zip64Offset(const unsigned char* entry, u64& offset, u64& compressed) {
     bool needOffset = le32(entry + 42) == 0xFFFFFFFF;
     for (unsigned at = 0; at + 4 <= extraLen;) {
         unsigned id = le16(extra + at), len = le16(extra + at + 2);
-        if (at + 4 + len > extraLen) return false;
+        if (at + 4 + len > extraLen) break;
         if (id == 0x0001) {
             unsigned field = at + 4, end = at + 4 + len;
             if (needUncompressed) field += 8;
@@ -114,14 +115,15 @@ std::string localHeaderFault(Source& s, std::vector<Local>& locals, u64 centralO
         while (last < locals.size() && locals[last].offset <= end + JOIN_GAP &&
                locals[last].offset + LOCAL_SIZE - start <= CHUNK)
             end = locals[last++].offset + LOCAL_SIZE;
-        chunk.resize(static_cast<size_t>(end - start));
+        if (chunk.size() < end - start) chunk.resize(static_cast<size_t>(end - start));
         long got = s.readAt(s.handle, start, &chunk[0], static_cast<unsigned long>(end - start));
         if (got < 0 || static_cast<u64>(got) != end - start) return "an entry's local header cannot be read";
         for (; i < last; ++i) {
             const unsigned char* h = &chunk[static_cast<size_t>(locals[i].offset - start)];
             if (le32(h) != LOCAL_SIG) return "an entry's local header is missing";
-            u64 dataEnd = locals[i].offset + LOCAL_SIZE + le16(h + 26) + le16(h + 28) + locals[i].compressed;
-            if (dataEnd > centralOffset) return "an entry's data runs past the central directory";
+            u64 dataStart = locals[i].offset + LOCAL_SIZE + le16(h + 26) + le16(h + 28);
+            if (dataStart > centralOffset || locals[i].compressed > centralOffset - dataStart)
+                return "an entry's data runs past the central directory";
         }
     }
     return "";
