@@ -326,7 +326,7 @@ for jdk in 17:/usr/lib/jvm/java-17-openjdk-amd64 25:/usr/lib/jvm/temurin-25-jdk-
     "$java" "$WORK/swing/swing.jar" >"$dir/config/boot.xml"
   DISPLAY=":$(cat "$WORK/display")" "$dir/launcher" >"$WORK/archive-$v.txt" 2>&1
   grep -q 'classArchive=.*: being made' "$WORK/archive-$v.txt" || { cat "$WORK/archive-$v.txt" >&2; die "Java $v got no archive"; }
-  ls "$dir"/launcher.jsa "$dir"/launcher.aot >/dev/null 2>&1 || die "Java $v made no archive"
+  [ -e "$dir/launcher.jsa" ] || [ -e "$dir/launcher.aot" ] || die "Java $v made no archive"
   logged env DISPLAY=":$(cat "$WORK/display")" "$BIN/alternate" "$RES/jvm-$v.json" "$JVM_RUNS" 2 \
     -- launcher "$dir/launcher" -- direct "$java" -jar "$WORK/swing/swing.jar" ||
     die "the Swing application did not start"
