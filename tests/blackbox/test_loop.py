@@ -363,3 +363,25 @@ def test_class_archive_of_a_read_only_application_goes_to_the_users_folder(kind)
             if folder.is_dir():
                 folder.chmod(0o755)
         shutil.rmtree(base)
+
+
+JDKS = {"17": "/usr/lib/jvm/java-17-openjdk-amd64", "25": "/usr/lib/jvm/temurin-25-jdk-amd64"}
+
+
+@pytest.mark.kinds("native")
+@pytest.mark.parametrize("version", JDKS)
+def test_real_jvm_starts_past_a_damaged_class_archive(tmp_path, kind, request, version):
+    java = JDKS[version] + "/bin/java"
+    if not os.path.exists(java):
+        pytest.skip(f"no Java {version} here ({java})")
+    app = App(tmp_path / "app", kind)
+    build_jar(tmp_path / "main-src", MAIN_JAVA, app.root / "app.jar")
+    (app.root / "updated").touch()  # the application ends with 0
+    app.boot_items([("java", java), ("-jar", "app.jar"), ("classArchive", "y")])
+    archive = app.root / ("launcher.aot" if version == "25" else "launcher.jsa")
+    archive.write_bytes(b"half an archive, from a start that was cut short")
+    r = run(app, request)
+    assert r.returncode == 0 and f"classArchive={archive}: used" in r.lines
+    assert "main: updated=true" in r.lines and "launchJava:retCode=0" in r.lines
+    # The JVM's complaint about the archive stays off the user's screen.
+    assert not [l for l in r.lines + r.stderr.splitlines() if "[cds" in l or "[aot" in l], r.lines
