@@ -8,7 +8,8 @@ bool folderWritable(const std::string& dir) {
     // A real write, as the JVM will make: Program Files refuses it by its
     // access rights, which no attribute shows.
     std::string probe = dir + ".launcher-write-test";
-    HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW,
+    // CREATE_ALWAYS: a probe left by a start that was cut short is ours too.
+    HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, NULL);
     if (file == INVALID_HANDLE_VALUE) return false;
     CloseHandle(file);

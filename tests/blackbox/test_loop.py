@@ -317,6 +317,7 @@ def test_class_archive(app, launch, version, archived, staged, options):
     r = launch()
     lines = r.normalised()
     assert r.returncode == 0 and r.messages == [], r.stderr
+    assert not (app.root / ".launcher-write-test").exists(), "the test of the folder leaves nothing"
     plain = exe + "  -Xmx64m -jar app.jar"
     commands = [l[len("javaCommandLine="):] for l in lines if l.startswith("javaCommandLine=")]
     if options is None:
