@@ -19,10 +19,14 @@ std::string classArchiveOptions(int javaVersion, const std::string& archive, boo
     return quiet + " " + quoteArgument(option);
 }
 
+std::string launcherName(const std::string& exeFileName) {
+    std::string name = exeFileName.substr(0, exeFileName.rfind('.'));
+    return name.empty() ? exeFileName : name;
+}
+
 std::string classArchiveName(const std::string& exeFileName, const std::string& appDir, bool inUserFolder,
                              int javaVersion) {
-    std::string name = exeFileName.substr(0, exeFileName.rfind('.'));
-    if (name.empty()) name = exeFileName;
+    std::string name = launcherName(exeFileName);
     if (inUserFolder) {
         // FNV-1a of the folder: a short, stable name for it.
         unsigned long hash = 2166136261UL;

@@ -11,9 +11,12 @@
 // and later keep an ahead-of-time cache. Empty below 13.
 std::string classArchiveOptions(int javaVersion, const std::string& archive, bool exists);
 
-// The archive's file name: after the launcher (exeFileName less its
-// extension), and in the user's folder, which applications of the same
-// name share, also after the application folder.
+// The launcher's name: exeFileName less its extension.
+std::string launcherName(const std::string& exeFileName);
+
+// The archive's file name: after the launcher (launcherName), and in the
+// user's folder, which applications of the same name share, also after
+// the application folder.
 std::string classArchiveName(const std::string& exeFileName, const std::string& appDir, bool inUserFolder,
                              int javaVersion);
 

@@ -52,9 +52,16 @@ int releaseFileVersion(const std::string& releaseText) {
     return 0;
 }
 
+// The value without the quotes around it, as the boot definition may give a
+// path with blanks.
+static std::string unquoted(const std::string& javaPath) {
+    if (javaPath.size() >= 2 && javaPath[0] == '"' && javaPath[javaPath.size() - 1] == '"')
+        return javaPath.substr(1, javaPath.size() - 2);
+    return javaPath;
+}
+
 std::string javaExecutableName(const std::string& javaPath, PathRules rules) {
-    std::string path = javaPath;
-    if (path.size() >= 2 && path[0] == '"' && path[path.size() - 1] == '"') path = path.substr(1, path.size() - 2);
+    std::string path = unquoted(javaPath);
     std::string drive, dir, fname, ext;
     splitPath(path, rules, drive, dir, fname, ext, rules == nativePathRules ? nativeLeadByte : 0);
     if (rules == WindowsPaths) {
@@ -75,6 +82,28 @@ int installedJavaVersion(const std::string& executable) {
     int error = 0;
     if (readFileBytes(home + "release", bytes, error) != ReadDone) return 0;
     return releaseFileVersion(std::string(bytes.begin(), bytes.end()));
+}
+
+JavaRuntime javaRuntimeAt(const std::string& executable, const std::string& place, int version) {
+    JavaRuntime r = {executable, place, version > 0 ? version : installedJavaVersion(resolvedProgram(executable))};
+    return r;
+}
+
+bool configuredJavaRuntime(const std::string& javaPath, JavaRuntime& runtime) {
+    std::string path = unquoted(javaPath);
+    if (path.empty()) return false;
+    const char* separators = nativePathRules == WindowsPaths ? "\\/:" : "/";
+    if (path.find_first_of(separators) != std::string::npos) {
+        if (!isJavaProgram(path)) return false;
+        runtime = javaRuntimeAt(path, "boot.xml");
+        return true;
+    }
+    // A bare name is found on PATH, as the system finds it (Windows adds
+    // ".exe" where it has no extension).
+    std::string executable = programOnPath(javaExecutableName(path, nativePathRules));
+    if (executable.empty()) return false;
+    runtime = javaRuntimeAt(executable, "boot.xml, on PATH");
+    return true;
 }
 
 int firstFittingRuntime(const std::vector<JavaRuntime>& runtimes, int minVersion) {

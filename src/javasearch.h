@@ -44,6 +44,19 @@ std::vector<JavaRuntime> searchJavaRuntimes(const std::string& executableName);
 // bare name also on PATH). False when it names none.
 bool configuredJavaRuntime(const std::string& javaPath, JavaRuntime& runtime);
 
+// The runtime at executable, found at place; its version read from its
+// release file unless the place gave one.
+JavaRuntime javaRuntimeAt(const std::string& executable, const std::string& place, int version = 0);
+
+// Platform: whether path names a file a runtime can be started from
+// (POSIX: an executable one).
+bool isJavaProgram(const std::string& path);
+// Platform: name in the first folder of PATH that holds it; empty when none.
+std::string programOnPath(const std::string& name);
+// Platform: path with its symbolic links resolved, as /usr/bin/java leads
+// to its runtime's home (POSIX); path itself on Windows.
+std::string resolvedProgram(const std::string& path);
+
 // The first of runtimes at or above minVersion (0: any); each is written
 // as a diagnostic line with its verdict. -1 when none fits.
 int firstFittingRuntime(const std::vector<JavaRuntime>& runtimes, int minVersion);

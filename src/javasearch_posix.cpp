@@ -9,13 +9,12 @@
 
 #include "baseutil.h"
 
-// Symbolic links resolved, as /usr/bin/java leads to its runtime's home.
-static std::string resolved(const std::string& path) {
+std::string resolvedProgram(const std::string& path) {
     char buf[PATH_MAX];
     return realpath(path.c_str(), buf) != NULL ? std::string(buf) : path;
 }
 
-static bool isProgram(const std::string& path) {
+bool isJavaProgram(const std::string& path) {
     std::string copy = path;
     return fileExists(&copy[0]) && access(path.c_str(), X_OK) == 0;
 }
@@ -33,28 +32,12 @@ static std::vector<std::string> pathFolders(const std::string& pathValue) {
     }
 }
 
-static JavaRuntime runtimeAt(const std::string& executable, const std::string& place) {
-    JavaRuntime r = {executable, place, installedJavaVersion(resolved(executable))};
-    return r;
-}
-
-bool configuredJavaRuntime(const std::string& javaPath, JavaRuntime& runtime) {
-    std::string path = javaPath;
-    if (path.size() >= 2 && path[0] == '"' && path[path.size() - 1] == '"') path = path.substr(1, path.size() - 2);
-    if (path.empty()) return false;
-    if (path.find('/') != std::string::npos) {
-        if (!isProgram(path)) return false;
-        runtime = runtimeAt(path, "boot.xml");
-        return true;
-    }
+std::string programOnPath(const std::string& name) {
     const char* pathValue = getenv("PATH");
     std::vector<std::string> folders = pathFolders(pathValue != NULL ? pathValue : "");
-    for (size_t i = 0; i < folders.size(); ++i) {
-        if (!isProgram(folders[i] + "/" + path)) continue;
-        runtime = runtimeAt(folders[i] + "/" + path, "boot.xml, on PATH");
-        return true;
-    }
-    return false;
+    for (size_t i = 0; i < folders.size(); ++i)
+        if (isJavaProgram(folders[i] + "/" + name)) return folders[i] + "/" + name;
+    return std::string();
 }
 
 static bool newestFirst(const JavaRuntime& a, const JavaRuntime& b) {
@@ -68,7 +51,7 @@ std::vector<JavaRuntime> searchJavaRuntimesIn(const std::string& name, const std
     if (!javaHome.empty()) {
         std::string home = javaHome;
         while (home.size() > 1 && home[home.size() - 1] == '/') home.erase(home.size() - 1);
-        if (isProgram(home + "/bin/" + name)) found.push_back(runtimeAt(home + "/bin/" + name, "JAVA_HOME"));
+        if (isJavaProgram(home + "/bin/" + name)) found.push_back(javaRuntimeAt(home + "/bin/" + name, "JAVA_HOME"));
     }
     std::vector<JavaRuntime> homes;
     if (DIR* dir = opendir(runtimesRoot.c_str())) {
@@ -76,7 +59,7 @@ std::vector<JavaRuntime> searchJavaRuntimesIn(const std::string& name, const std
             std::string home = entry->d_name;
             if (home == "." || home == "..") continue;
             std::string executable = runtimesRoot + "/" + home + "/bin/" + name;
-            if (isProgram(executable)) homes.push_back(runtimeAt(executable, runtimesRoot));
+            if (isJavaProgram(executable)) homes.push_back(javaRuntimeAt(executable, runtimesRoot));
         }
         closedir(dir);
     }
@@ -84,12 +67,12 @@ std::vector<JavaRuntime> searchJavaRuntimesIn(const std::string& name, const std
     found.insert(found.end(), homes.begin(), homes.end());
     std::vector<std::string> folders = pathFolders(pathValue);
     for (size_t i = 0; i < folders.size(); ++i)
-        if (isProgram(folders[i] + "/" + name)) found.push_back(runtimeAt(folders[i] + "/" + name, "PATH"));
+        if (isJavaProgram(folders[i] + "/" + name)) found.push_back(javaRuntimeAt(folders[i] + "/" + name, "PATH"));
     // One runtime found in several places counts once, at its first.
     std::vector<JavaRuntime> unique;
     std::set<std::string> seen;
     for (size_t i = 0; i < found.size(); ++i)
-        if (seen.insert(resolved(found[i].executable)).second) unique.push_back(found[i]);
+        if (seen.insert(resolvedProgram(found[i].executable)).second) unique.push_back(found[i]);
     return unique;
 }
 

@@ -22,17 +22,13 @@ static std::wstring environmentValue(const wchar_t* name) {
     return value;
 }
 
-static bool isFile(const std::string& path) {
+bool isJavaProgram(const std::string& path) {
     std::string copy = path;
     return !path.empty() && fileExists(&copy[0]);
 }
 
-// HOME\bin\NAME, whether HOME ends in a backslash or not.
-static std::string inBin(std::wstring home, const std::string& name) {
-    while (!home.empty() && (home[home.size() - 1] == L'\\' || home[home.size() - 1] == L'/'))
-        home.erase(home.size() - 1);
-    std::string ansi = usablePath(home);
-    return ansi.empty() ? ansi : ansi + "\\bin\\" + name;
+std::string resolvedProgram(const std::string& path) {
+    return path;
 }
 
 static std::vector<std::wstring> pathFolders() {
@@ -50,37 +46,26 @@ static std::vector<std::wstring> pathFolders() {
     return folders;
 }
 
+// FOLDER\NAME, whether FOLDER ends in a backslash or not; empty when the
+// folder has no usable path.
 static std::string inFolder(const std::wstring& folder, const std::string& name) {
     std::string ansi = usablePath(folder);
     if (ansi.empty()) return ansi;
-    return ansi + (ansi[ansi.size() - 1] == '\\' ? "" : "\\") + name;
+    return ansi + (ansi[ansi.size() - 1] == '\\' || ansi[ansi.size() - 1] == '/' ? "" : "\\") + name;
 }
 
-static JavaRuntime runtimeAt(const std::string& executable, const std::string& place, int version = 0) {
-    JavaRuntime r = {executable, place, version > 0 ? version : installedJavaVersion(executable)};
-    return r;
+// HOME\bin\NAME.
+static std::string inBin(const std::wstring& home, const std::string& name) {
+    return home.empty() ? std::string() : inFolder(home, "bin\\" + name);
 }
 
-bool configuredJavaRuntime(const std::string& javaPath, JavaRuntime& runtime) {
-    std::string path = javaPath;
-    if (path.size() >= 2 && path[0] == '"' && path[path.size() - 1] == '"') path = path.substr(1, path.size() - 2);
-    if (path.empty()) return false;
-    if (path.find_first_of("\\/:") != std::string::npos) {
-        if (!isFile(path)) return false;
-        runtime = runtimeAt(path, "boot.xml");
-        return true;
-    }
-    // A bare name: Windows finds it on PATH, and adds ".exe" where it has
-    // no extension.
-    std::string name = javaExecutableName(path, WindowsPaths);
+std::string programOnPath(const std::string& name) {
     std::vector<std::wstring> folders = pathFolders();
     for (size_t i = 0; i < folders.size(); ++i) {
         std::string executable = inFolder(folders[i], name);
-        if (!isFile(executable)) continue;
-        runtime = runtimeAt(executable, "boot.xml, on PATH");
-        return true;
+        if (isJavaProgram(executable)) return executable;
     }
-    return false;
+    return std::string();
 }
 
 // ----------------------------------------------------------- the registry
@@ -188,9 +173,9 @@ static void registryRuntimes(HKEY hive, const char* hiveName, REGSAM view, const
             home = valueBelow(key, where, L"InstallationPath", view);
         }
         std::string executable = inBin(home, name);
-        if (home.empty() || !isFile(executable)) continue;
+        if (home.empty() || !isJavaProgram(executable)) continue;
         int version = root.layout == LibericaLayout ? 0 : javaMajorVersion(wideToUtf8(versions[i]));
-        found.push_back(runtimeAt(executable, placeRoot + wideToUtf8(where) + viewName, version));
+        found.push_back(javaRuntimeAt(executable, placeRoot + wideToUtf8(where) + viewName, version));
     }
     RegCloseKey(key);
 }
@@ -200,7 +185,7 @@ std::vector<JavaRuntime> searchJavaRuntimes(const std::string& name) {
     std::wstring javaHome = environmentValue(L"JAVA_HOME");
     if (!javaHome.empty()) {
         std::string executable = inBin(javaHome, name);
-        if (isFile(executable)) found.push_back(runtimeAt(executable, "JAVA_HOME"));
+        if (isJavaProgram(executable)) found.push_back(javaRuntimeAt(executable, "JAVA_HOME"));
     }
     // Most runtimes today are 64-bit, and this is a 32-bit program: both
     // views, of the machine's installs and of the user's.
@@ -213,7 +198,7 @@ std::vector<JavaRuntime> searchJavaRuntimes(const std::string& name) {
     std::vector<std::wstring> folders = pathFolders();
     for (size_t i = 0; i < folders.size(); ++i) {
         std::string executable = inFolder(folders[i], name);
-        if (isFile(executable)) found.push_back(runtimeAt(executable, "PATH"));
+        if (isJavaProgram(executable)) found.push_back(javaRuntimeAt(executable, "PATH"));
     }
     // One runtime under several keys, or in several places, counts once.
     std::vector<JavaRuntime> unique;

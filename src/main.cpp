@@ -127,8 +127,10 @@ void readBootXml(std::string bootXmPath) {
     javaPath = quoteJavaPath(javaPath, pathFileExists(javaPath));
 
     std::string commandLine = buildCommandLine(javaPath, Xmn, Xms, Xmx, cp, jar, args, javaMainClass);
-    if (isTrue(classArchiveValue)) placeClassArchive(javaPath);
-    jvmOptionsEnd = buildCommandLine(javaPath, Xmn, Xms, Xmx, "", "", "", "").size();
+    if (isTrue(classArchiveValue)) {
+        placeClassArchive(javaPath);
+        jvmOptionsEnd = buildCommandLine(javaPath, Xmn, Xms, Xmx, "", "", "", "").size();
+    }
     javaCommandLine = commandLine;
     jar2 = jar;
     passArgs = isTrue(passArgsValue);
@@ -158,7 +160,7 @@ static void placeClassArchive(const std::string& javaPath) {
     // folder, as for an application in Program Files.
     std::string folder = appDir;
     bool inUserFolder = !folderWritable(folder);
-    if (inUserFolder) folder = userCacheFolder(exeFileName.substr(0, exeFileName.rfind('.')));
+    if (inUserFolder) folder = userCacheFolder(launcherName(exeFileName));
     if (folder.empty()) {
         writeLine(stdout, "classArchive=none: neither the application's folder nor the user's can be written");
         return;
