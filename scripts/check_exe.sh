@@ -6,6 +6,9 @@
 #     so the exe runs on a bare Windows without libstdc++/libgcc/winpthread),
 #   - exactly one resource of its own: one group icon holding one 64x64
 #     24-bit image, with no version block and no manifest;
+#   - a file name without "install", "setup", "update", "patch" or
+#     "upgrade" (any case): Windows' installer detection asks for elevation
+#     before it starts a 32-bit program without a manifest so named;
 #   - a vendor's signature is allowed: it is no resource but a certificate
 #     table past the sections, which must end the file (when signed, one
 #     more "ok:" line says so; whether it verifies is osslsigncode's job).
@@ -130,6 +133,18 @@ check_signature() {    # a signed copy only
   fi
 }
 
+check_name() {
+  local name word
+  name=$(basename "$exe")
+  for word in install setup update patch upgrade; do
+    if [[ "${name,,}" == *"$word"* ]]; then
+      fail "file name $name contains \"$word\": Windows' installer detection would ask for elevation at every start; choose a name without install, setup, update, patch or upgrade"
+      return
+    fi
+  done
+  ok "file name $name: nothing that makes Windows ask for elevation"
+}
+
 # Sets n_group and n_icon for the size checks.
 check_resources() {    # (d)
   local type res_ok=1
@@ -221,6 +236,8 @@ else
   # Nothing header-based can be judged from a file objdump cannot read.
   fail "not a $want_pe $arch image ($(first_lines "$tmp/headers.err" 1)); format, subsystem and import checks not run"
 fi
+
+check_name
 
 n_group=0
 n_icon=0

@@ -34,10 +34,10 @@ expect_ok() {
   n_case=$((n_case + 1)); out=case$n_case.out; err=case$n_case.err
   "$check" "$exe" "$arch" >"$out" 2>"$err" || rc=$?
   n_ok=$(grep -c '^ok: ' "$out" || true)
-  if [ "$rc" -eq 0 ] && [ "$n_ok" -eq 6 ] && [ ! -s "$err" ]; then
+  if [ "$rc" -eq 0 ] && [ "$n_ok" -eq 7 ] && [ ! -s "$err" ]; then
     pass "$name accepted"
   else
-    bad "$name: want exit 0 with 6 ok lines, got exit $rc with $n_ok"
+    bad "$name: want exit 0 with 7 ok lines, got exit $rc with $n_ok"
     sed 's/^/    /' "$out" "$err"
   fi
 }
@@ -176,6 +176,14 @@ expect_fail "exe with a manifest"          manifest32.exe   i386   "unexpected r
 expect_fail "x86-64 exe checked as i386"   good64.exe       i386   "not a PE32 i386 image"
 expect_fail "i386 exe checked as x86-64"   good32.exe       x86-64 "want pei-x86-64"
 expect_fail "not a PE file"                text.exe         i386   "not a PE32 i386 image"
+
+# Names that make Windows ask for elevation (installer detection), in any case.
+for name in MyAppUpdate setup Installer patcher UPGRADE; do
+  cp good32.exe "$name.exe"
+  expect_fail "a launcher named $name.exe" "$name.exe" i386 "installer detection"
+done
+cp good32.exe MyApp.exe
+expect_ok "a launcher named MyApp.exe" MyApp.exe i386
 
 # Non-system DLLs are refused unless explicitly allowed.
 i686-w64-mingw32-objdump -p winmm32.exe >winmm32.headers

@@ -6,6 +6,22 @@ cd "$(dirname "$0")/.."
 work=build/vendor
 rm -rf "$work"
 mkdir -p "$work"
+# Names with a word of Windows' installer detection are refused at
+# configure time, naming the word.
+for name in MyAppUpdate setup Installer patcher; do
+  if cmake -S . -B "$work/refused" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DLAUNCHER_NAME="$name" \
+       -DLAUNCHER_TESTS=OFF >"$work/refused.log" 2>&1; then
+    echo "FAIL: a launcher named $name was configured" >&2
+    exit 1
+  fi
+  if ! grep -q "contains \"$(echo "$name" | tr A-Z a-z | grep -o -m1 -E 'install|setup|update|patch|upgrade')\"" "$work/refused.log"; then
+    echo "FAIL: the refusal of $name does not name the word:" >&2
+    cat "$work/refused.log" >&2
+    exit 1
+  fi
+  echo "ok: a launcher named $name is refused: $(grep -m1 -o 'contains "[a-z]*"' "$work/refused.log")"
+  rm -rf "$work/refused"
+done
 /usr/bin/python3 resources/make_icon.py "$work/vendor.ico"
 # Another picture: shift the colours of the pixel data (the 22-byte icon
 # header and 40-byte bitmap header stay, and so does the mask at the end).

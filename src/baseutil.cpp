@@ -71,3 +71,11 @@ void widen(const std::string& src, std::wstring& dest) {
     std::mbstowcs(&buf[0], src.c_str(), size - 1);
     dest.assign(&buf[0]);
 }
+
+Virtualization virtualization = NotVirtualized;
+
+bool writableForJava(bool testWriteSucceeded, Virtualization state) {
+    // A virtualized write "succeeds" into the user's VirtualStore, where
+    // Java will not look and from where it is refused.
+    return testWriteSucceeded && state != StillVirtualized;
+}

@@ -77,8 +77,37 @@ enum ReplaceResult { Replaced, ReplaceBusy, ReplaceFailed };
 
 // Puts the file from in place of the file to in one step: at every moment
 // either the old or the new file stands at to. ReplaceBusy means another
-// program holds one of them for now, and a later try may succeed.
-ReplaceResult replaceFile(const std::string& from, const std::string& to);
+// program holds one of them for now, and a later try may succeed. error:
+// the system's error number when it was not Replaced.
+ReplaceResult replaceFile(const std::string& from, const std::string& to, unsigned long& error);
+// What a failed replace's error number (GetLastError, errno) means: only a
+// file held by another program can pass on a later try. Windows reports
+// that as a sharing or lock violation, and also as access denied (a held
+// target, a delete pending); access denied by a folder in the way, or by a
+// folder the user cannot write (folderWritable false), never passes.
+ReplaceResult replaceResultOf(unsigned long error, bool folderInTheWay, bool folderWritable);
+
+// Whether the launcher's own test write into dir (ending in a separator)
+// succeeds; it leaves nothing behind.
+bool canCreateFilesIn(const std::string& dir);
+
+// UAC file and registry virtualization of this process (Windows): a 32-bit
+// program without a manifest, run by a standard user, writes into Program
+// Files "successfully" into the user's VirtualStore, where Java, which has
+// a manifest, is refused.
+enum Virtualization { NotVirtualized, VirtualizationTurnedOff, StillVirtualized };
+extern Virtualization virtualization;
+// Whether a folder counts as writable for Java from the launcher's own test
+// write: never while the launcher's writes may be virtualized.
+bool writableForJava(bool testWriteSucceeded, Virtualization state);
+
+// Called once at start: (Windows) DLLs only from the system folder, and
+// virtualization off, with a line when it was on. Nothing on POSIX.
+void guardProcess();
+// Windows: whether the console handler keeps the launcher running on this
+// console event (Ctrl+C, Ctrl+Break), so that it still waits for Java and
+// runs the updater; closing the console still ends it.
+bool consoleEventIgnored(unsigned long ctrlType);
 
 // A file opened for reads at any offset, shared with other readers, and
 // its size; NULL when it cannot be opened or is no file.

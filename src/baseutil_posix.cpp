@@ -86,10 +86,31 @@ int fileExists(char* filePath) {
 #include <cerrno>
 #include <time.h>
 
-ReplaceResult replaceFile(const std::string& from, const std::string& to) {
+ReplaceResult replaceResultOf(unsigned long error, bool, bool) {
+    // A POSIX rename is refused by a holder only on a busy mount or program.
+    return error == EBUSY || error == ETXTBSY ? ReplaceBusy : ReplaceFailed;
+}
+
+ReplaceResult replaceFile(const std::string& from, const std::string& to, unsigned long& error) {
+    error = 0;
     if (std::rename(from.c_str(), to.c_str()) == 0) return Replaced;
-    if (errno == EBUSY || errno == ETXTBSY) return ReplaceBusy;
-    return ReplaceFailed;
+    error = static_cast<unsigned long>(errno);
+    return replaceResultOf(error, false, true);
+}
+
+bool canCreateFilesIn(const std::string& dir) {
+    // A real write, as the JVM will make: the mode bits alone do not tell
+    // (root writes anyway, a read-only mount refuses anyway).
+    std::string probe = dir + ".launcher-write-test";
+    int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return errno == EEXIST && access(dir.c_str(), W_OK) == 0;
+    close(fd);
+    unlink(probe.c_str());
+    return true;
+}
+
+void guardProcess() {
+    // Nothing here loads libraries by name or virtualizes writes.
 }
 
 void* openFileForReading(const std::string& path, unsigned long long& size) {

@@ -1,14 +1,23 @@
 #include "baseutil.h"
 
+#include "apppaths.h"
+
 #include <windows.h>
 #include <cerrno>
 #include <cstdio>
 #include <vector>
 
 // user32 is loaded only when there is a message to show: imported, it and
-// the DLLs it pulls in would be loaded on every start.
+// the DLLs it pulls in would be loaded on every start. From the system
+// folder only; a system without that flag (Windows 7 before KB2533623)
+// refuses it, and gets the full path.
 static void* user32Proc(const char* name) {
-    HMODULE user32 = LoadLibraryA("user32.dll");
+    HMODULE user32 = LoadLibraryExA("user32.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (user32 == NULL) {
+        char system[MAX_PATH];
+        UINT n = GetSystemDirectoryA(system, MAX_PATH);
+        if (n > 0 && n < MAX_PATH) user32 = LoadLibraryA((std::string(system) + "\\user32.dll").c_str());
+    }
     return user32 != NULL ? reinterpret_cast<void*>(GetProcAddress(user32, name)) : NULL;
 }
 
@@ -41,10 +50,46 @@ void bufferOutput() {
     setvbuf(stdout, NULL, _IOFBF, 4096);
 }
 
+bool consoleEventIgnored(unsigned long ctrlType) {
+    return ctrlType == CTRL_C_EVENT || ctrlType == CTRL_BREAK_EVENT;
+}
+
+// A handler function is not inherited, so Java still gets its Ctrl+C.
+static BOOL WINAPI keepWaitingForJava(DWORD ctrlType) {
+    return consoleEventIgnored(ctrlType) ? TRUE : FALSE;
+}
+
 void openConsole() {
     AllocConsole();
     freopen("CON", "r", stdin);
     freopen("CON", "w", stdout);
+    // Ctrl+C in the console would end the launcher while Java runs on, and
+    // an application that then asks for its update would never get it.
+    SetConsoleCtrlHandler(keepWaitingForJava, TRUE);
+}
+
+typedef BOOL(WINAPI* SetDefaultDllDirectoriesProc)(DWORD);
+
+void guardProcess() {
+    // Windows 8 and later, or 7 with KB2533623: looked up, not imported.
+    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    SetDefaultDllDirectoriesProc setDirs = reinterpret_cast<SetDefaultDllDirectoriesProc>(
+        reinterpret_cast<void*>(GetProcAddress(kernel32, "SetDefaultDllDirectories")));
+    if (setDirs != NULL) setDirs(LOAD_LIBRARY_SEARCH_SYSTEM32);
+
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_DEFAULT, &token) &&
+        !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return;  // nothing to learn: as on every system without UAC
+    DWORD enabled = 0, size = 0;
+    if (GetTokenInformation(token, TokenVirtualizationEnabled, &enabled, sizeof(enabled), &size) && enabled) {
+        DWORD off = 0;
+        BOOL done = SetTokenInformation(token, TokenVirtualizationEnabled, &off, sizeof(off));
+        virtualization = done ? VirtualizationTurnedOff : StillVirtualized;
+        writeLine(stdout, done ? "virtualization=turned off: the launcher's writes go where Java's go"
+                               : "virtualization=on, cannot be turned off: no folder counts as writable");
+    }
+    CloseHandle(token);
 }
 
 ReadResult readFileBytes(const std::string& path, std::vector<char>& bytes, int& readError) {
@@ -71,21 +116,40 @@ int fileExists(char* filePath) {
     return 1;
 }
 
+bool canCreateFilesIn(const std::string& dir) {
+    // A real write, as the JVM will make: Program Files refuses it by its
+    // access rights, which no attribute shows.
+    std::string probe = dir + ".launcher-write-test";
+    // CREATE_ALWAYS: a probe left by a start that was cut short is ours too.
+    HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, NULL);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+}
+
+ReplaceResult replaceResultOf(unsigned long error, bool folderInTheWay, bool folderWritable) {
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return ReplaceBusy;
+    if (error == ERROR_ACCESS_DENIED && !folderInTheWay && folderWritable) return ReplaceBusy;
+    return ReplaceFailed;
+}
+
 static bool isFolder(const std::string& path) {
     DWORD attrs = GetFileAttributesA(path.c_str());
     return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-ReplaceResult replaceFile(const std::string& from, const std::string& to) {
+ReplaceResult replaceFile(const std::string& from, const std::string& to, unsigned long& error) {
+    error = 0;
     if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return Replaced;
-    DWORD err = GetLastError();
-    // Access is denied for good, not for now, when a folder stands in
-    // either place: retrying would only delay every start.
-    if (err == ERROR_ACCESS_DENIED && (isFolder(from) || isFolder(to))) return ReplaceFailed;
-    if (err == ERROR_SHARING_VIOLATION || err == ERROR_ACCESS_DENIED || err == ERROR_LOCK_VIOLATION)
-        return ReplaceBusy;
-    return ReplaceFailed;
+    error = GetLastError();
+    if (error != ERROR_ACCESS_DENIED) return replaceResultOf(error, false, true);
+    // Held, or refused for good? Only the second is worth no wait.
+    std::string drive, dir, fname, ext;
+    splitPath(to, WindowsPaths, drive, dir, fname, ext, nativeLeadByte);
+    bool inTheWay = isFolder(from) || isFolder(to);
+    return replaceResultOf(error, inTheWay, !inTheWay && canCreateFilesIn(drive + dir));
 }
 
 void* openFileForReading(const std::string& path, unsigned long long& size) {

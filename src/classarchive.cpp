@@ -1,6 +1,7 @@
 #include "classarchive.h"
 
 #include "argutil.h"
+#include "baseutil.h"
 
 std::string classArchiveOptions(int javaVersion, const std::string& archive, bool exists) {
     if (javaVersion < 13) return std::string();
@@ -37,4 +38,8 @@ std::string classArchiveName(const std::string& exeFileName, const std::string& 
         for (int shift = 28; shift >= 0; shift -= 4) name += digits[(hash >> shift) & 0xF];
     }
     return name + (javaVersion >= 25 ? ".aot" : ".jsa");
+}
+
+bool folderWritable(const std::string& dir) {
+    return writableForJava(canCreateFilesIn(dir), virtualization);
 }

@@ -4,18 +4,6 @@
 
 #include "baseutil.h"
 
-bool folderWritable(const std::string& dir) {
-    // A real write, as the JVM will make: Program Files refuses it by its
-    // access rights, which no attribute shows.
-    std::string probe = dir + ".launcher-write-test";
-    // CREATE_ALWAYS: a probe left by a start that was cut short is ours too.
-    HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, NULL);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    CloseHandle(file);
-    return true;
-}
-
 std::string userCacheFolder(const std::string& name) {
     wchar_t base[MAX_PATH * 2];
     DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", base, sizeof(base) / sizeof(base[0]));

@@ -85,7 +85,8 @@ int installedJavaVersion(const std::string& executable) {
 }
 
 JavaRuntime javaRuntimeAt(const std::string& executable, const std::string& place, int version) {
-    JavaRuntime r = {executable, place, version > 0 ? version : installedJavaVersion(resolvedProgram(executable))};
+    JavaRuntime r = {executable, place, version > 0 ? version : installedJavaVersion(resolvedProgram(executable)),
+                     foreignMachineOf(executable)};
     return r;
 }
 
@@ -110,11 +111,12 @@ int firstFittingRuntime(const std::vector<JavaRuntime>& runtimes, int minVersion
     for (size_t i = 0; i < runtimes.size(); ++i) {
         const JavaRuntime& r = runtimes[i];
         std::string version = r.version > 0 ? "version " + std::to_string(r.version) : "version unknown";
-        const char* verdict = "chosen";
-        if (minVersion > 0 && r.version == 0) verdict = "passed over: its version cannot be read";
+        std::string verdict = "chosen";
+        if (!r.foreignMachine.empty()) verdict = "passed over: built for another processor (" + r.foreignMachine + ")";
+        else if (minVersion > 0 && r.version == 0) verdict = "passed over: its version cannot be read";
         else if (r.version < minVersion) verdict = "passed over: too old";
         writeLine(stdout, "javaRuntime=" + r.executable + " (" + r.place + ", " + version + "): " + verdict);
-        if (std::string(verdict) == "chosen") return static_cast<int>(i);
+        if (verdict == "chosen") return static_cast<int>(i);
     }
     writeLine(stdout, "javaRuntime=none fits");
     return -1;
@@ -142,4 +144,63 @@ std::string chooseJavaRuntime(const std::string& javaPath, bool search, int minV
     // The configured value goes on as written, exactly as without the keys.
     if (chosen == 0 && !runtimes.empty() && runtimes[0].place.compare(0, 8, "boot.xml") == 0) return javaPath;
     return runtimes[chosen].executable;
+}
+
+unsigned peMachine(const unsigned char* head, size_t size) {
+    if (size < 0x40 || head[0] != 'M' || head[1] != 'Z') return 0;
+    unsigned long pe = head[0x3C] | (head[0x3D] << 8) | (static_cast<unsigned long>(head[0x3E]) << 16) |
+                       (static_cast<unsigned long>(head[0x3F]) << 24);
+    if (pe > size || size - pe < 6) return 0;
+    if (head[pe] != 'P' || head[pe + 1] != 'E' || head[pe + 2] != 0 || head[pe + 3] != 0) return 0;
+    return head[pe + 4] | (head[pe + 5] << 8);
+}
+
+enum { MachineX86 = 0x014C, MachineX64 = 0x8664, MachineArm64 = 0xAA64 };
+
+bool machineRunsOn(unsigned machine, unsigned nativeMachine) {
+    if (machine == 0 || machine == nativeMachine || machine == MachineX86) return true;
+    // Windows 11 on ARM emulates x64 programs.
+    return machine == MachineX64 && nativeMachine == MachineArm64;
+}
+
+std::string machineName(unsigned machine) {
+    switch (machine) {
+    case MachineX86: return "x86";
+    case MachineX64: return "x64";
+    case MachineArm64: return "ARM64";
+    default: break;
+    }
+    static const char digits[] = "0123456789ABCDEF";
+    std::string hex = "0x";
+    for (int shift = 12; shift >= 0; shift -= 4) hex += digits[(machine >> shift) & 0xF];
+    return hex;
+}
+
+// ASCII letters only: the names of environment variables.
+static bool sameIgnoringCase(const std::wstring& text, size_t at, const wchar_t* word) {
+    for (size_t i = 0; word[i] != L'\0'; ++i) {
+        if (at + i >= text.size()) return false;
+        wchar_t a = text[at + i], b = word[i];
+        if (a >= L'A' && a <= L'Z') a = a - L'A' + L'a';
+        if (b >= L'A' && b <= L'Z') b = b - L'A' + L'a';
+        if (a != b) return false;
+    }
+    return true;
+}
+
+std::wstring withNativeProgramFolders(const std::wstring& value, const std::wstring& programFiles,
+                                      const std::wstring& commonProgramFiles) {
+    std::wstring out;
+    for (size_t i = 0; i < value.size();) {
+        if (!programFiles.empty() && sameIgnoringCase(value, i, L"%ProgramFiles%")) {
+            out += programFiles;
+            i += 14;
+        } else if (!commonProgramFiles.empty() && sameIgnoringCase(value, i, L"%CommonProgramFiles%")) {
+            out += commonProgramFiles;
+            i += 20;
+        } else {
+            out += value[i++];
+        }
+    }
+    return out;
 }

@@ -13,7 +13,28 @@ struct JavaRuntime {
     std::string executable;
     std::string place;
     int version;
+    std::string foreignMachine;  // the processor it is built for, when this system cannot run it
 };
+
+// The machine type of a PE image from its first bytes (0x014C x86, 0x8664
+// x64, 0xAA64 ARM64); 0 when they hold no PE header.
+unsigned peMachine(const unsigned char* head, size_t size);
+// Whether Windows on nativeMachine runs a program built for machine: x86
+// everywhere, x64 on x64 and (emulated) on ARM64, ARM64 on ARM64 only. An
+// unknown type (0) is not held against the program.
+bool machineRunsOn(unsigned machine, unsigned nativeMachine);
+// The processor's name for a line: "x86", "x64", "ARM64", else its number.
+std::string machineName(unsigned machine);
+// Platform: the processor executable is built for, when this system cannot
+// run it; empty when it can, or cannot tell (POSIX: always empty).
+std::string foreignMachineOf(const std::string& executable);
+
+// A REG_EXPAND_SZ value read from the 64-bit view of the registry, with the
+// 64-bit program folders in place of %ProgramFiles% and
+// %CommonProgramFiles%, which a 32-bit process's environment gives as the
+// "(x86)" ones. Empty replacements (32-bit Windows) change nothing.
+std::wstring withNativeProgramFolders(const std::wstring& value, const std::wstring& programFiles,
+                                      const std::wstring& commonProgramFiles);
 
 // The major version in a version text: "17", "17.0.9", "21-ea" and
 // "17.0.9.9" give their first number, the old "1.8.0_392" form gives 8,

@@ -9,6 +9,10 @@
 
 #include "baseutil.h"
 
+std::string foreignMachineOf(const std::string&) {
+    return std::string();  // a runtime for another processor fails to start, as any program would
+}
+
 std::string resolvedProgram(const std::string& path) {
     char buf[PATH_MAX];
     return realpath(path.c_str(), buf) != NULL ? std::string(buf) : path;
@@ -19,14 +23,16 @@ bool isJavaProgram(const std::string& path) {
     return fileExists(&copy[0]) && access(path.c_str(), X_OK) == 0;
 }
 
-// The folders of PATH; an empty entry is the working directory.
+// The absolute folders of PATH.
 static std::vector<std::string> pathFolders(const std::string& pathValue) {
     std::vector<std::string> folders;
     std::string::size_type start = 0;
     for (;;) {
         std::string::size_type end = pathValue.find(':', start);
         std::string dir = pathValue.substr(start, end == std::string::npos ? end : end - start);
-        folders.push_back(dir.empty() ? "." : dir);
+        // An empty or relative entry is the working directory: a document's
+        // folder, say, and no place to take a program from.
+        if (!dir.empty() && dir[0] == '/') folders.push_back(dir);
         if (end == std::string::npos) return folders;
         start = end + 1;
     }

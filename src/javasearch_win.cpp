@@ -31,6 +31,39 @@ std::string resolvedProgram(const std::string& path) {
     return path;
 }
 
+typedef BOOL(WINAPI* IsWow64Process2Proc)(HANDLE, USHORT*, USHORT*);
+
+// The machine this Windows runs on natively, whatever this process is.
+static unsigned nativeMachine() {
+    // Windows 10 1709 and later: looked up, not imported.
+    IsWow64Process2Proc isWow64Process2 = reinterpret_cast<IsWow64Process2Proc>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsWow64Process2")));
+    USHORT process = 0, native = 0;
+    if (isWow64Process2 != NULL && isWow64Process2(GetCurrentProcess(), &process, &native) && native != 0)
+        return native;
+    SYSTEM_INFO info;
+    GetNativeSystemInfo(&info);
+    switch (info.wProcessorArchitecture) {
+    case PROCESSOR_ARCHITECTURE_AMD64: return IMAGE_FILE_MACHINE_AMD64;
+    case PROCESSOR_ARCHITECTURE_ARM64: return 0xAA64;
+    case PROCESSOR_ARCHITECTURE_INTEL: return IMAGE_FILE_MACHINE_I386;
+    default: return 0;  // cannot tell: nothing is passed over
+    }
+}
+
+std::string foreignMachineOf(const std::string& executable) {
+    unsigned char head[4096];
+    unsigned long long size = 0;
+    void* file = openFileForReading(executable, size);
+    if (file == NULL) return std::string();
+    long got = readFileAt(file, 0, head, sizeof(head));
+    closeFileForReading(file);
+    unsigned machine = got > 0 ? peMachine(head, static_cast<size_t>(got)) : 0;
+    unsigned native = machine != 0 ? nativeMachine() : 0;
+    if (native == 0 || machineRunsOn(machine, native)) return std::string();
+    return machineName(machine);
+}
+
 static std::vector<std::wstring> pathFolders() {
     std::vector<std::wstring> folders;
     std::wstring value = environmentValue(L"PATH");
@@ -40,7 +73,11 @@ static std::vector<std::wstring> pathFolders() {
         if (end == std::wstring::npos) end = value.size();
         std::wstring dir = value.substr(start, end - start);
         if (dir.size() >= 2 && dir[0] == L'"' && dir[dir.size() - 1] == L'"') dir = dir.substr(1, dir.size() - 2);
-        if (!dir.empty()) folders.push_back(dir);
+        // A relative entry (".") is the current folder: a document's
+        // folder, say, and no place to take a program from.
+        bool rooted = (dir.size() >= 3 && dir[1] == L':' && (dir[2] == L'\\' || dir[2] == L'/')) ||
+                      (dir.size() >= 2 && dir[0] == L'\\' && dir[1] == L'\\');
+        if (rooted) folders.push_back(dir);
         start = end + 1;
     }
     return folders;
@@ -98,7 +135,7 @@ const Root ROOTS[] = {
     {L"BellSoft\\Liberica", LibericaLayout},
 };
 
-static std::wstring stringValue(HKEY key, const wchar_t* name) {
+static std::wstring stringValue(HKEY key, const wchar_t* name, REGSAM view) {
     DWORD type = 0, size = 0;
     if (RegQueryValueExW(key, name, NULL, &type, NULL, &size) != ERROR_SUCCESS) return std::wstring();
     if ((type != REG_SZ && type != REG_EXPAND_SZ) || size == 0) return std::wstring();
@@ -107,6 +144,10 @@ static std::wstring stringValue(HKEY key, const wchar_t* name) {
         return std::wstring();
     value.resize(wcsnlen(value.c_str(), size / sizeof(wchar_t)));
     if (type == REG_EXPAND_SZ) {
+        // This process's %ProgramFiles% is the 32-bit folder.
+        if (view == KEY_WOW64_64KEY)
+            value = withNativeProgramFolders(value, environmentValue(L"ProgramW6432"),
+                                             environmentValue(L"CommonProgramW6432"));
         wchar_t expanded[MAX_PATH * 4];
         DWORD n = ExpandEnvironmentStringsW(value.c_str(), expanded, sizeof(expanded) / sizeof(expanded[0]));
         if (n > 0 && n <= sizeof(expanded) / sizeof(expanded[0])) value = expanded;
@@ -129,7 +170,7 @@ static std::vector<std::wstring> subkeys(HKEY key) {
 static std::wstring valueBelow(HKEY key, const std::wstring& path, const wchar_t* name, REGSAM view) {
     HKEY sub;
     if (RegOpenKeyExW(key, path.c_str(), 0, KEY_READ | view, &sub) != ERROR_SUCCESS) return std::wstring();
-    std::wstring value = stringValue(sub, name);
+    std::wstring value = stringValue(sub, name, view);
     RegCloseKey(sub);
     return value;
 }
@@ -151,7 +192,7 @@ static void registryRuntimes(HKEY hive, const char* hiveName, REGSAM view, const
     sortNewestFirst(versions);
     if (root.layout == JavaSoftLayout) {
         // CurrentVersion first, the others after it as they were.
-        std::wstring current = stringValue(key, L"CurrentVersion");
+        std::wstring current = stringValue(key, L"CurrentVersion", view);
         for (size_t i = versions.size(); i-- > 1;)
             if (versions[i] == current) versions[i].swap(versions[i - 1]);
     }

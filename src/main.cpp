@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "argutil.h"
 #include "baseutil.h"
@@ -17,6 +18,7 @@
 #include "zipcheck.h"
 
 std::string javaCommandLine;
+std::string javaProgram;
 int passArgs = 0;
 std::string passedArguments;
 std::string jar2;
@@ -132,6 +134,7 @@ void readBootXml(std::string bootXmPath) {
         jvmOptionsEnd = buildCommandLine(javaPath, Xmn, Xms, Xmx, "", "", "", "").size();
     }
     javaCommandLine = commandLine;
+    javaProgram = programOfJavaValue(javaPath);
     jar2 = jar;
     passArgs = isTrue(passArgsValue);
 }
@@ -197,7 +200,8 @@ void renameUpFile() {
     if (!fault.empty()) {
         writeLine(stdout, "upFileRejected=not a whole jar: " + fault);
         std::string asidePath = upFilePath + ".bad";
-        bool setAside = replaceFile(upFilePath, asidePath) == Replaced;
+        unsigned long error = 0;
+        bool setAside = replaceFile(upFilePath, asidePath, error) == Replaced;
         writeLine(stdout, (setAside ? "upFileSetAside=" : "upFileNotSetAside=") + asidePath);
         return;
     }
@@ -207,7 +211,8 @@ void renameUpFile() {
     // seconds, then leave both files for the next start.
     int delay = 50;
     for (int waited = 0;; waited += delay, delay *= 2) {
-        ReplaceResult result = replaceFile(upFilePath, jarFilePath);
+        unsigned long error = 0;
+        ReplaceResult result = replaceFile(upFilePath, jarFilePath, error);
         if (result == Replaced) {
             writeLine(stdout, "remove succeed.");
             // The archive holds the old version's classes: the new one's
@@ -216,7 +221,13 @@ void renameUpFile() {
                 writeLine(stdout, "classArchiveRemoved=" + classArchive);
             return;
         }
-        if (result != ReplaceBusy || waited >= 1500) return;
+        if (result != ReplaceBusy || waited >= 1500) {
+            // Access denied, say, is no reason to wait: it stays so.
+            writeLine(stdout, std::string("upFileNotSwapped=") +
+                                  (result == ReplaceBusy ? "held by another program" : "cannot be replaced") +
+                                  " (error " + std::to_string(error) + "); both files stay for the next start");
+            return;
+        }
         sleepMilliseconds(delay);
     }
 }
@@ -224,7 +235,7 @@ void renameUpFile() {
 int launchJava(std::string currentDir, std::string commandLine, int doWait) {
     writeLine(stdout, "currentDir=" + currentDir);
     writeLine(stdout, "javaCommandLine=" + commandLine);
-    int result = execute(&commandLine[0], currentDir.c_str(), doWait);
+    int result = execute(javaProgram, &commandLine[0], currentDir.c_str(), doWait);
     writeLine(stdout, "launchJava:retCode=" + std::to_string(result));
     if (result == 1) MessageBox2("java launch error. code=" + std::to_string(result));
     return result;
@@ -252,7 +263,8 @@ int launchUpdater() {
 int moduleUpdate(std::string updaterPath) {
     std::string commandLine = updaterPath;
     writeLine(stdout, "moduleUpdate#1:commandLine=" + commandLine);
-    int result = execute(&commandLine[0], NULL, 1);
+    std::vector<std::string> words = splitCommandLine(commandLine);
+    int result = execute(words.empty() ? std::string() : words[0], &commandLine[0], NULL, 1);
     writeLine(stdout, "moduleUpdate#2:retCode=" + std::to_string(result));
     return result;
 }
@@ -274,6 +286,7 @@ int launcherMain(int argc, char** argv) {
     writeLine(stdout, "argc=" + std::to_string(argc));
     writeLine(stdout, std::string("argv[0]=") + (argc > 0 ? argv[0] : ""));
     int retCode = 0;
+    guardProcess();
     prepareProcessRunner();
     if (setModuleFileName() == 0) {
         // Every path below would lead into the current directory: touch nothing.

@@ -5,6 +5,7 @@
 #include <string>
 
 extern std::string javaCommandLine;  // the updater's; the main application's begins with it
+extern std::string javaProgram;      // the program it starts (programOfJavaValue)
 extern int passArgs;                 // the boot definition asks for the launcher's arguments
 extern std::string passedArguments;  // those arguments, quoted, each after a blank
 extern std::string jar2;             // the "-jar" item exactly as the file gives it

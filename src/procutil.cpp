@@ -53,3 +53,76 @@ std::vector<std::string> splitCommandLine(const std::string& commandLine) {
     }
     return args;
 }
+
+std::string programOfJavaValue(const std::string& javaValue) {
+    if (!javaValue.empty() && javaValue[0] == '"') {
+        std::string::size_type close = javaValue.find('"', 1);
+        return javaValue.substr(1, close == std::string::npos ? close : close - 1);
+    }
+    std::string::size_type blank = javaValue.find_first_of(" \t");
+    if (blank == std::string::npos) return javaValue;
+    std::string::size_type next = javaValue.find_first_not_of(" \t", blank);
+    // A JVM option, or an @argfile, after the program.
+    if (next == std::string::npos || javaValue[next] == '-' || javaValue[next] == '@')
+        return javaValue.substr(0, blank);
+    return std::string();
+}
+
+static bool isSeparator(char c, PathRules rules) {
+    return c == '/' || (rules == WindowsPaths && c == '\\');
+}
+
+static bool isAbsolute(const std::string& path, PathRules rules) {
+    if (path.empty()) return false;
+    if (isSeparator(path[0], rules)) return true;  // Windows: \\server\share and \dir too
+    // C:\dir, and the drive-relative C:dir, which names no current folder of ours.
+    return rules == WindowsPaths && path.size() >= 2 && path[1] == ':';
+}
+
+static std::string joined(const std::string& folder, const std::string& name, PathRules rules) {
+    if (!folder.empty() && isSeparator(folder[folder.size() - 1], rules)) return folder + name;
+    return folder + (rules == WindowsPaths ? "\\" : "/") + name;
+}
+
+std::vector<std::string> programCandidates(const std::string& program, PathRules rules, const std::string& appDir,
+                                           const std::vector<std::string>& systemFolders,
+                                           const std::string& pathValue) {
+    std::vector<std::string> candidates;
+    if (program.empty()) return candidates;
+    std::string name = program;
+    std::string::size_type last = name.find_last_of(rules == WindowsPaths ? "\\/:" : "/");
+    bool bare = last == std::string::npos;
+    if (rules == WindowsPaths) {
+        std::string file = bare ? name : name.substr(last + 1);
+        if (file.empty()) return candidates;
+        if (file.find('.') == std::string::npos) name += ".exe";
+    }
+    if (isAbsolute(name, rules)) {
+        candidates.push_back(name);
+        return candidates;
+    }
+    if (!bare) {
+        candidates.push_back(appDir + name);
+        return candidates;
+    }
+    if (rules == WindowsPaths) {
+        candidates.push_back(appDir + name);
+        for (size_t i = 0; i < systemFolders.size(); ++i) candidates.push_back(joined(systemFolders[i], name, rules));
+    }
+    // A relative folder of PATH ("." or an empty entry) is the current one.
+    char listSeparator = rules == WindowsPaths ? ';' : ':';
+    std::string::size_type start = 0;
+    while (start <= pathValue.size()) {
+        std::string::size_type end = pathValue.find(listSeparator, start);
+        if (end == std::string::npos) end = pathValue.size();
+        std::string folder = pathValue.substr(start, end - start);
+        if (rules == WindowsPaths && folder.size() >= 2 && folder[0] == '"' && folder[folder.size() - 1] == '"')
+            folder = folder.substr(1, folder.size() - 2);
+        bool rooted = rules == WindowsPaths ? folder.size() >= 3 && folder[1] == ':' && isSeparator(folder[2], rules)
+                                            : !folder.empty() && folder[0] == '/';
+        if (rules == WindowsPaths && folder.size() >= 2 && folder[0] == '\\' && folder[1] == '\\') rooted = true;
+        if (rooted) candidates.push_back(joined(folder, name, rules));
+        start = end + 1;
+    }
+    return candidates;
+}

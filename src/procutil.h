@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "apppaths.h"
+
 #ifdef _WIN32
 #include <windows.h>
 typedef HANDLE ChildHandle;
@@ -16,10 +18,35 @@ typedef pid_t ChildHandle;  // 0 when there is none
 // each successful start.
 extern ChildHandle childProcess;
 
-// Starts lpCommandLine in lpCurrentDir (NULL: the launcher's own) and, when
-// doWait is non-zero, waits for it. Returns the child's exit code, 0 right
-// after the start when not waiting, or 1 on any failure.
-int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait);
+// Starts program (found by findProgram) with lpCommandLine in lpCurrentDir
+// (NULL: the launcher's own) and, when doWait is non-zero, waits for it.
+// The command line goes to the child as it is; its first word is never
+// searched for. Returns the child's exit code, 0 right after the start when
+// not waiting, or 1 on any failure, a program that findProgram cannot find
+// included.
+int execute(const std::string& program, char* lpCommandLine, const char* lpCurrentDir, int doWait);
+
+// The program that a "java" value names: the text inside its quotes, the
+// value itself, or, where options of its own follow it ("java -Dx=y"), its
+// first word. Empty for an unquoted value with a blank that goes on with no
+// option: a path with blanks that names no file (else it would have been
+// quoted). Windows would try each prefix of it as a program, and
+// "C:\Users\taro\My.exe" would run for "C:\Users\taro\My App\jre\...".
+std::string programOfJavaValue(const std::string& javaValue);
+
+// Where to look for program, in order, never in the current folder (a
+// document's folder, say, when a file association started us): an absolute
+// path as it is; a relative one below appDir, the application's own
+// folder; a bare name (Windows) in appDir, then in systemFolders, then in
+// each absolute folder of pathValue, or (POSIX) in each absolute folder of
+// pathValue. Windows adds ".exe" to a name without an extension.
+std::vector<std::string> programCandidates(const std::string& program, PathRules rules, const std::string& appDir,
+                                           const std::vector<std::string>& systemFolders,
+                                           const std::string& pathValue);
+
+// Platform: the first of programCandidates that is a file that can be
+// started, with this system's folders and PATH; empty when there is none.
+std::string findProgram(const std::string& program);
 
 // Called once at start-up, before any child is started: makes sure the
 // launcher itself can wait for its children, whatever its starter set up.

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,17 +33,17 @@ void releaseChildProcess() {
     }
 }
 
-// Windows finds the program before the child's working directory applies:
-// a path with a separator from the launcher's own working directory, a bare
-// name on PATH. posix_spawnp would take a relative path after the chdir,
-// and the updater would look for its Java below "updater".
-static bool fromOwnWorkingDirectory(std::string& program) {
-    if (program[0] == '/' || program.find('/') == std::string::npos) return true;
-    char* cwd = getcwd(NULL, 0);
-    if (cwd == NULL) return false;
-    program = std::string(cwd) + "/" + program;
-    free(cwd);
-    return true;
+std::string findProgram(const std::string& program) {
+    const char* path = getenv("PATH");
+    // posix_spawnp's own default where PATH is unset.
+    std::vector<std::string> candidates =
+        programCandidates(program, PosixPaths, appDir, std::vector<std::string>(), path != NULL ? path : "/bin:/usr/bin");
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        struct stat st;
+        if (stat(candidates[i].c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(candidates[i].c_str(), X_OK) == 0)
+            return candidates[i];
+    }
+    return std::string();
 }
 
 static int startFailed() {
@@ -50,11 +51,13 @@ static int startFailed() {
     return 1;
 }
 
-int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
+int execute(const std::string& program, char* lpCommandLine, const char* lpCurrentDir, int doWait) {
     std::vector<std::string> args = splitCommandLine(lpCommandLine);
-    if (args.empty() || args[0].empty()) return startFailed();
-    std::string program = args[0];  // the child still sees it as written
-    if (!fromOwnWorkingDirectory(program)) return startFailed();
+    if (args.empty()) return startFailed();
+    // Found before the child's working directory applies, and never in the
+    // launcher's current one; the child still sees its name as written.
+    std::string executable = findProgram(program);
+    if (executable.empty()) return startFailed();
     std::vector<char*> argv;
     for (size_t i = 0; i < args.size(); ++i) argv.push_back(&args[i][0]);
     argv.push_back(NULL);
@@ -69,7 +72,7 @@ int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
     }
     flushOutput();
     pid_t pid;
-    int spawned = posix_spawnp(&pid, program.c_str(), &actions, NULL, &argv[0], environ);
+    int spawned = posix_spawn(&pid, executable.c_str(), &actions, NULL, &argv[0], environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) return startFailed();
 

@@ -1,6 +1,8 @@
 #include "procutil.h"
 
 #include <cstdio>
+#include <vector>
+
 #include "baseutil.h"
 
 ChildHandle childProcess = NULL;
@@ -16,12 +18,48 @@ void releaseChildProcess() {
     }
 }
 
-int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
+static std::string ansiFolder(UINT (WINAPI* get)(LPSTR, UINT)) {
+    char buf[MAX_PATH];
+    UINT n = get(buf, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? std::string(buf, n) : std::string();
+}
+
+std::string findProgram(const std::string& program) {
+    // The order CreateProcess would search, less the current folder.
+    std::vector<std::string> systemFolders;
+    std::string system = ansiFolder(GetSystemDirectoryA), windows = ansiFolder(GetWindowsDirectoryA);
+    if (!system.empty()) systemFolders.push_back(system);
+    if (!windows.empty()) {
+        systemFolders.push_back(windows + "\\System");
+        systemFolders.push_back(windows);
+    }
+    std::string pathValue;
+    DWORD n = GetEnvironmentVariableA("PATH", NULL, 0);
+    if (n > 0) {
+        pathValue.resize(n);
+        pathValue.resize(GetEnvironmentVariableA("PATH", &pathValue[0], n));
+    }
+    std::vector<std::string> candidates = programCandidates(program, WindowsPaths, appDir, systemFolders, pathValue);
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        DWORD attrs = GetFileAttributesA(candidates[i].c_str());
+        if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) == 0) return candidates[i];
+    }
+    return std::string();
+}
+
+int execute(const std::string& program, char* lpCommandLine, const char* lpCurrentDir, int doWait) {
     // Windows refuses a command line of more than 32,767 UTF-16 units, its
     // terminator included; Wine instead cuts it at a 64 KiB boundary and
     // starts what is left. A double-byte character counts as one unit.
     int units = MultiByteToWideChar(CP_ACP, 0, lpCommandLine, -1, NULL, 0);
     if (units <= 0 || units > 32767) {
+        writeLine(stdout, "execute:createProcessResult==" + std::to_string(FALSE));
+        return 1;
+    }
+    // Found by us, never by CreateProcess: its search of the first word would
+    // take the current folder first, and each prefix of a path with blanks.
+    std::string module = findProgram(program);
+    if (module.empty()) {
         writeLine(stdout, "execute:createProcessResult==" + std::to_string(FALSE));
         return 1;
     }
@@ -32,7 +70,7 @@ int execute(char* lpCommandLine, const char* lpCurrentDir, int doWait) {
     ZeroMemory(&pi, sizeof(pi));
 
     flushOutput();  // the child writes to the same streams
-    BOOL created = CreateProcessA(NULL, lpCommandLine, NULL, NULL, FALSE, 0, NULL,
+    BOOL created = CreateProcessA(module.c_str(), lpCommandLine, NULL, NULL, FALSE, 0, NULL,
                                   lpCurrentDir, &si, &pi);
     if (!created) {
         writeLine(stdout, "execute:createProcessResult==" + std::to_string(created));

@@ -4,9 +4,12 @@
 #include <stdexcept>
 #ifndef _WIN32
 #include <sys/stat.h>
+#else
+#include <windows.h>
 #endif
 
 #include "apppaths.h"
+#include "baseutil.h"
 #include "classarchive.h"
 #include "javasearch.h"
 #include "main.h"
@@ -183,6 +186,8 @@ TEST(ReadBootXml, QuotesAnExistingJavaWithBlanks) {
     readBootXml(boot);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ("\"" + dir + "Program Files/java\" ", javaCommandLine);
+    // The program to start is the whole path, never its first word.
+    EXPECT_EQ(dir + "Program Files/java", javaProgram);
 }
 
 TEST(CommandLine, ClassArchiveOptions) {
@@ -250,6 +255,67 @@ TEST(JavaSearch, ExecutableName) {
         {PosixPaths, "", "java"},
     };
     for (const Case& c : cases) EXPECT_EQ(c.name, javaExecutableName(c.java, c.rules)) << c.java;
+}
+
+// What Wine cannot show: a 32-bit launcher among processors and views.
+TEST(JavaSearch, ProcessorsAndProgramFolders) {
+    // A PE header as a linker lays it out: "MZ", e_lfanew, "PE\0\0", machine.
+    auto image = [](unsigned machine, unsigned peAt) {
+        std::string head(512, '\0');
+        head[0] = 'M', head[1] = 'Z';
+        head[0x3C] = static_cast<char>(peAt & 0xFF), head[0x3D] = static_cast<char>(peAt >> 8);
+        head.replace(peAt, 4, std::string("PE\0\0", 4));
+        head[peAt + 4] = static_cast<char>(machine & 0xFF), head[peAt + 5] = static_cast<char>(machine >> 8);
+        return head;
+    };
+    struct Header { std::string bytes; unsigned machine; };
+    const Header headers[] = {
+        {image(0x014C, 0x80), 0x014C}, {image(0x8664, 0x100), 0x8664}, {image(0xAA64, 0xF8), 0xAA64},
+        {image(0x8664, 510), 0},                      // its header runs past what was read
+        {"#!/bin/sh\n" + std::string(100, ' '), 0},  // no PE at all
+        {std::string("MZ"), 0},
+    };
+    for (const Header& h : headers)
+        EXPECT_EQ(h.machine, peMachine(reinterpret_cast<const unsigned char*>(h.bytes.data()), h.bytes.size()));
+
+    struct Run { unsigned machine, native; bool runs; };
+    const Run runs[] = {
+        {0x014C, 0x014C, true}, {0x014C, 0x8664, true}, {0x014C, 0xAA64, true},
+        {0x8664, 0x014C, false}, {0x8664, 0x8664, true}, {0x8664, 0xAA64, true},
+        {0xAA64, 0x8664, false}, {0xAA64, 0x014C, false}, {0xAA64, 0xAA64, true},
+        {0, 0x8664, true},  // cannot tell: not held against it
+    };
+    for (const Run& r : runs) EXPECT_EQ(r.runs, machineRunsOn(r.machine, r.native)) << r.machine << " " << r.native;
+    EXPECT_EQ("ARM64", machineName(0xAA64));
+    EXPECT_EQ("0x01C4", machineName(0x01C4));
+
+    std::wstring x64 = L"C:\\Program Files", common = L"C:\\Program Files\\Common Files";
+    EXPECT_EQ(L"C:\\Program Files\\Java\\jdk-17", withNativeProgramFolders(L"%ProgramFiles%\\Java\\jdk-17", x64, common));
+    EXPECT_EQ(L"C:\\Program Files\\Java", withNativeProgramFolders(L"%PROGRAMFILES%\\Java", x64, common));
+    EXPECT_EQ(L"C:\\Program Files\\Common Files\\j", withNativeProgramFolders(L"%CommonProgramFiles%\\j", x64, common));
+    // Others stay for the system to expand; so does all on 32-bit Windows.
+    EXPECT_EQ(L"%ProgramFiles(x86)%\\j", withNativeProgramFolders(L"%ProgramFiles(x86)%\\j", x64, common));
+    EXPECT_EQ(L"%SystemDrive%\\j %ProgramFiles", withNativeProgramFolders(L"%SystemDrive%\\j %ProgramFiles", x64, common));
+    EXPECT_EQ(L"%ProgramFiles%\\j", withNativeProgramFolders(L"%ProgramFiles%\\j", L"", L""));
+}
+
+TEST(ClassArchive, AFolderIsWritableOnlyWithoutVirtualization) {
+    struct Case { bool written; Virtualization state; bool writable; };
+    const Case cases[] = {
+        {true, NotVirtualized, true}, {true, VirtualizationTurnedOff, true}, {false, NotVirtualized, false},
+        // Into the user's VirtualStore, where Java neither looks nor may write.
+        {true, StillVirtualized, false}, {false, StillVirtualized, false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.writable, writableForJava(c.written, c.state)) << c.state;
+#ifdef _WIN32
+    // The console: Ctrl+C and Ctrl+Break leave the launcher waiting for Java;
+    // closing the console, logging off and shutting down end it.
+    EXPECT_TRUE(consoleEventIgnored(CTRL_C_EVENT));
+    EXPECT_TRUE(consoleEventIgnored(CTRL_BREAK_EVENT));
+    EXPECT_FALSE(consoleEventIgnored(CTRL_CLOSE_EVENT));
+    EXPECT_FALSE(consoleEventIgnored(CTRL_LOGOFF_EVENT));
+    EXPECT_FALSE(consoleEventIgnored(CTRL_SHUTDOWN_EVENT));
+#endif
 }
 
 TEST(Messages, Texts) {

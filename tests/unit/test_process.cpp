@@ -61,6 +61,59 @@ TEST(QuoteArgument, SplitterReadsBackTheSameArgument) {
     EXPECT_EQ("", quoteArguments({}));
 }
 
+TEST(ProgramLookup, TheProgramOfAJavaValue) {
+    struct Case { const char* value; const char* program; };
+    const Case cases[] = {
+        {"java", "java"},
+        {R"(C:\jre\bin\javaw.exe)", R"(C:\jre\bin\javaw.exe)"},
+        {R"("C:\Program Files\Java\bin\javaw.exe")", R"(C:\Program Files\Java\bin\javaw.exe)"},
+        {R"("C:\My App\javaw.exe" -Dx=y)", R"(C:\My App\javaw.exe)"},
+        {"java -Dx=y", "java"},
+        {"java\t-Dx=y", "java"},
+        {"java  @options.txt", "java"},
+        {"java ", "java"},
+        // A path with blanks that names no file: never a prefix of it.
+        {R"(C:\Users\taro\My App\jre\bin\javaw.exe)", ""},
+        {R"(C:\Users\taro\My App\jre\bin\javaw.exe -Dx=y)", ""},
+        {"", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.program, programOfJavaValue(c.value)) << c.value;
+}
+
+TEST(ProgramLookup, NeverTheCurrentFolder) {
+    struct Case { const char* program; PathRules rules; Args expected; };
+    const Args system = {R"(C:\Windows\system32)", R"(C:\Windows\System)", R"(C:\Windows\)"};
+    const std::string winPath = R"(C:\Java\bin;.;;"C:\Quoted Dir";relative\bin;\\server\share\bin)";
+    const std::string posixPath = "/usr/bin::.:bin:/opt/java/bin/";
+    const Case cases[] = {
+        {"javaw", WindowsPaths,
+         {R"(C:\App\javaw.exe)", R"(C:\Windows\system32\javaw.exe)", R"(C:\Windows\System\javaw.exe)",
+          R"(C:\Windows\javaw.exe)", R"(C:\Java\bin\javaw.exe)", R"(C:\Quoted Dir\javaw.exe)",
+          R"(\\server\share\bin\javaw.exe)"}},
+        {"java.com", WindowsPaths,
+         {R"(C:\App\java.com)", R"(C:\Windows\system32\java.com)", R"(C:\Windows\System\java.com)",
+          R"(C:\Windows\java.com)", R"(C:\Java\bin\java.com)", R"(C:\Quoted Dir\java.com)",
+          R"(\\server\share\bin\java.com)"}},
+        // A folder part: the application's own folder, not the current one.
+        {R"(jre\bin\javaw.exe)", WindowsPaths, {R"(C:\App\jre\bin\javaw.exe)"}},
+        {"jre/bin/javaw", WindowsPaths, {R"(C:\App\jre/bin/javaw.exe)"}},
+        {R"(.\javaw.exe)", WindowsPaths, {R"(C:\App\.\javaw.exe)"}},
+        {R"(D:\jre\bin\javaw)", WindowsPaths, {R"(D:\jre\bin\javaw.exe)"}},
+        {R"(\\host\jre\javaw.exe)", WindowsPaths, {R"(\\host\jre\javaw.exe)"}},
+        {R"(C:\jre\bin\)", WindowsPaths, {}},
+        {"", WindowsPaths, {}},
+        {"java", PosixPaths, {"/usr/bin/java", "/opt/java/bin/java"}},
+        {"jre/bin/java", PosixPaths, {"/app/jre/bin/java"}},
+        {"/opt/jdk/bin/java", PosixPaths, {"/opt/jdk/bin/java"}},
+    };
+    for (const Case& c : cases) {
+        bool windows = c.rules == WindowsPaths;
+        Args got = programCandidates(c.program, c.rules, windows ? R"(C:\App\)" : "/app/", windows ? system : Args(),
+                                     windows ? winPath : posixPath);
+        EXPECT_EQ(c.expected, got) << c.program;
+    }
+}
+
 // Runs the stand-in in its own folder, playing the given exit code.
 struct ChildRun { int result; std::string out; };
 
@@ -68,7 +121,7 @@ ChildRun runStandIn(const std::string& step, const std::string& dir, int doWait 
     writeFile(dir + "fakejava.script", step + "\n");
     std::string commandLine = fakeJavaPath() + " -jar app.jar";
     testing::internal::CaptureStdout();
-    int result = execute(&commandLine[0], dir.c_str(), doWait);
+    int result = execute(fakeJavaPath(), &commandLine[0], dir.c_str(), doWait);
     return ChildRun{result, testing::internal::GetCapturedStdout()};
 }
 
@@ -100,13 +153,18 @@ TEST(Execute, StartFailures) {
     std::string dir = makeTempDir();
     std::string missingProgram = dir + "no-such-program -jar x";
     testing::internal::CaptureStdout();
-    EXPECT_EQ(1, execute(&missingProgram[0], dir.c_str(), 1));
+    EXPECT_EQ(1, execute(dir + "no-such-program", &missingProgram[0], dir.c_str(), 1));
     EXPECT_EQ("execute:createProcessResult==0\n", testing::internal::GetCapturedStdout());
 
+    // The command line's first word is never searched for: the program is.
     std::string commandLine = fakeJavaPath();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(1, execute("", &commandLine[0], dir.c_str(), 1));
+    EXPECT_EQ("execute:createProcessResult==0\n", testing::internal::GetCapturedStdout());
+
     std::string missingDir = dir + "no-such-dir";
     testing::internal::CaptureStdout();
-    EXPECT_EQ(1, execute(&commandLine[0], missingDir.c_str(), 1));
+    EXPECT_EQ(1, execute(fakeJavaPath(), &commandLine[0], missingDir.c_str(), 1));
     EXPECT_EQ("execute:createProcessResult==0\n", testing::internal::GetCapturedStdout());
     EXPECT_EQ("<missing>", readFile(dir + "fakejava.log")) << "nothing may have run";
 }
@@ -140,6 +198,7 @@ TEST(UpdateLoop, HandlesDoNotGrowOverManyCycles) {
     makeDir(dir + "updater");
     setModulePaths(dir + "launcher", nativePathRules);
     javaCommandLine = fakeJavaPath() + " -jar app.jar";
+    javaProgram = fakeJavaPath();
 
     // One cycle first, so that whatever the first start opens for good is
     // already counted.

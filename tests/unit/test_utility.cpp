@@ -91,7 +91,7 @@ TEST(FileLock, FreeMissingAndHeldElsewhere) {
     std::string helper = currentModulePath();
     std::string commandLine = "\"" + helper + "\" --hold-lock \"" + file + "\" 3000";
     testing::internal::CaptureStdout();
-    ASSERT_EQ(0, execute(&commandLine[0], NULL, 0));
+    ASSERT_EQ(0, execute(helper, &commandLine[0], NULL, 0));
     testing::internal::GetCapturedStdout();
     for (int i = 0; i < 200 && !pathExists(file + ".locked"); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
