@@ -25,18 +25,22 @@ std::string launcherName(const std::string& exeFileName) {
     return name.empty() ? exeFileName : name;
 }
 
+// "-" and the FNV-1a hash of text: a short, stable name for it.
+static std::string hashSuffix(const std::string& text) {
+    unsigned long hash = 2166136261UL;
+    for (size_t i = 0; i < text.size(); ++i)
+        hash = ((hash ^ static_cast<unsigned char>(text[i])) * 16777619UL) & 0xFFFFFFFFUL;
+    static const char digits[] = "0123456789abcdef";
+    std::string suffix = "-";
+    for (int shift = 28; shift >= 0; shift -= 4) suffix += digits[(hash >> shift) & 0xF];
+    return suffix;
+}
+
 std::string classArchiveName(const std::string& exeFileName, const std::string& appDir, bool inUserFolder,
-                             int javaVersion) {
+                             int javaVersion, const std::string& jvmOptions) {
     std::string name = launcherName(exeFileName);
-    if (inUserFolder) {
-        // FNV-1a of the folder: a short, stable name for it.
-        unsigned long hash = 2166136261UL;
-        for (size_t i = 0; i < appDir.size(); ++i)
-            hash = ((hash ^ static_cast<unsigned char>(appDir[i])) * 16777619UL) & 0xFFFFFFFFUL;
-        static const char digits[] = "0123456789abcdef";
-        name += '-';
-        for (int shift = 28; shift >= 0; shift -= 4) name += digits[(hash >> shift) & 0xF];
-    }
+    if (inUserFolder) name += hashSuffix(appDir);
+    if (!jvmOptions.empty()) name += hashSuffix(jvmOptions);
     return name + (javaVersion >= 25 ? ".aot" : ".jsa");
 }
 

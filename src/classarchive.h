@@ -16,9 +16,10 @@ std::string launcherName(const std::string& exeFileName);
 
 // The archive's file name: after the launcher (launcherName), and in the
 // user's folder, which applications of the same name share, also after
-// the application folder.
+// the application folder; with JVM options of the vendor's (jvmOptions),
+// also after those, since the JVM ignores an archive made under others.
 std::string classArchiveName(const std::string& exeFileName, const std::string& appDir, bool inUserFolder,
-                             int javaVersion);
+                             int javaVersion, const std::string& jvmOptions = std::string());
 
 // Whether the launcher may create files in dir (ending in a separator).
 bool folderWritable(const std::string& dir);

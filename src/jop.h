@@ -11,3 +11,4 @@ const std::string jop_cp = "-cp";
 const std::string jop_jar = "-jar";
 const std::string jop_args = "args";
 const std::string jop_main = "main";
+const std::string jop_jvmOptions = "jvmOptions";

@@ -39,11 +39,14 @@ static int pathFileExists(const std::string& path) {
 std::string buildCommandLine(const std::string& javaPath, const std::string& Xmn,
                              const std::string& Xms, const std::string& Xmx,
                              const std::string& cp, const std::string& jar,
-                             const std::string& args, const std::string& javaMainClass) {
+                             const std::string& args, const std::string& javaMainClass,
+                             const std::string& jvmOptions) {
     std::string javaOption;
     if (isEmpty(Xmn) == 0) javaOption += " " + jop_Xmn + Xmn;
     if (isEmpty(Xms) == 0) javaOption += " " + jop_Xms + Xms;
     if (isEmpty(Xmx) == 0) javaOption += " " + jop_Xmx + Xmx;
+    // Before -jar: after it Java would take them as the application's own.
+    if (isEmpty(jvmOptions) == 0) javaOption += " " + jvmOptions;
 
     std::string commandLine = javaPath;
     commandLine += " ";
@@ -94,7 +97,7 @@ std::string unpassableArgumentMessage(const std::string& argument) {
            "名前をシステムの文字コードにある文字だけに変えてから開き直してください。";
 }
 
-static void placeClassArchive(const std::string& javaPath);
+static void placeClassArchive(const std::string& javaPath, const std::string& jvmOptions);
 
 void readBootXml(std::string bootXmPath) {
     boost::property_tree::ptree pt = readXmlFile(bootXmPath);
@@ -114,6 +117,7 @@ void readBootXml(std::string bootXmPath) {
     std::string javaSearch = getXmlValue(pt, "javaSearch");
     std::string javaMinVersion = getXmlValue(pt, "javaMinVersion");
     std::string classArchiveValue = getXmlValue(pt, "classArchive");
+    std::string jvmOptions = replacePlaceholders(getXmlValue(pt, jop_jvmOptions), appDir, parentDir);
 
     javaPath = replacePlaceholders(javaPath, appDir, parentDir);
     if (isTrue(javaSearch) || !isEmpty(javaMinVersion)) {
@@ -128,10 +132,12 @@ void readBootXml(std::string bootXmPath) {
     }
     javaPath = quoteJavaPath(javaPath, pathFileExists(javaPath));
 
-    std::string commandLine = buildCommandLine(javaPath, Xmn, Xms, Xmx, cp, jar, args, javaMainClass);
+    std::string commandLine = buildCommandLine(javaPath, Xmn, Xms, Xmx, cp, jar, args, javaMainClass, jvmOptions);
     if (isTrue(classArchiveValue)) {
-        placeClassArchive(javaPath);
-        jvmOptionsEnd = buildCommandLine(javaPath, Xmn, Xms, Xmx, "", "", "", "").size();
+        // The archive's options after the vendor's, so that ours hold; an
+        // archive made under other options is another file.
+        placeClassArchive(javaPath, jvmOptions);
+        jvmOptionsEnd = buildCommandLine(javaPath, Xmn, Xms, Xmx, "", "", "", "", jvmOptions).size();
     }
     javaCommandLine = commandLine;
     javaProgram = programOfJavaValue(javaPath);
@@ -147,7 +153,7 @@ std::string mainCommandLine(const std::string& archiveOptions) {
 
 // Sets classArchive and classArchiveJava for the JVM that javaPath starts,
 // or says why it gets none.
-static void placeClassArchive(const std::string& javaPath) {
+static void placeClassArchive(const std::string& javaPath, const std::string& jvmOptions) {
     JavaRuntime runtime;
     int version = configuredJavaRuntime(javaPath, runtime) ? runtime.version : 0;
     if (version == 0) {
@@ -168,7 +174,7 @@ static void placeClassArchive(const std::string& javaPath) {
         writeLine(stdout, "classArchive=none: neither the application's folder nor the user's can be written");
         return;
     }
-    classArchive = folder + classArchiveName(exeFileName, appDir, inUserFolder, version);
+    classArchive = folder + classArchiveName(exeFileName, appDir, inUserFolder, version, jvmOptions);
     classArchiveJava = version;
 }
 

@@ -16,12 +16,14 @@ extern int classArchiveJava;         // the major version of the JVM it is for
 extern size_t jvmOptionsEnd;         // where in javaCommandLine the JVM's options end
 
 // The command line from the looked-up values, the placeholders of javaPath
-// already replaced: javaPath, a blank, each memory option after a blank,
-// " -cp ", " -jar ", then args and the main class each after a blank.
+// (and jvmOptions) already replaced: javaPath, a blank, each memory option
+// after a blank, jvmOptions after a blank, " -cp ", " -jar ", then args and
+// the main class each after a blank.
 std::string buildCommandLine(const std::string& javaPath, const std::string& Xmn,
                              const std::string& Xms, const std::string& Xmx,
                              const std::string& cp, const std::string& jar,
-                             const std::string& args, const std::string& javaMainClass);
+                             const std::string& args, const std::string& javaMainClass,
+                             const std::string& jvmOptions = std::string());
 
 // The "java" value with ${APP_DIR} and ${PARENT_DIR} replaced.
 std::string replacePlaceholders(const std::string& javaPath, const std::string& appDirValue,

@@ -10,7 +10,7 @@ from pathlib import Path
 import pytest
 
 import transcript
-from conftest import App, BOOT_FAILURE, JAVA_MISSING, LAUNCH_ERROR, UPDATE_FAILURE, WINE64, run
+from conftest import App, BOOT_FAILURE, JAVA_MISSING, LAUNCH_ERROR, UPDATE_FAILURE, WINE64, run, winpath
 from jars import WHOLE
 
 
@@ -29,9 +29,10 @@ def updater_dir(app):
     return app.app_dir + "updater"
 
 
-def expect(app, r, groups, messages=()):
+def expect(app, r, groups, messages=(), swapped=False):
     assert r.returncode == 0
-    assert r.normalised() == transcript.head(app) + transcript.swap(app, "app.jar") + groups
+    swap = transcript.swap(app, "app.jar", 1, True) if swapped else transcript.swap(app, "app.jar")
+    assert r.normalised() == transcript.head(app) + swap + groups
     assert r.messages == list(messages), r.stderr
 
 
@@ -48,12 +49,15 @@ def as_usual(app):
 
 
 def relative_java(app):
-    """A path relative to the launcher's working directory: the updater,
-    started in its own folder, must find the same program."""
+    """A path relative to the launcher's folder, started from another folder
+    that holds a program of the same name: the application's own runs, for
+    the updater (started in its own folder) too."""
     name = "java.exe" if app.kind == "wine" else "java"
-    (app.root / "jre" / "bin").mkdir(parents=True)
-    shutil.copy2(app.root / ("fakejava.exe" if app.kind == "wine" else "fakejava"), app.root / "jre" / "bin" / name)
-    return app.sep.join(["jre", "bin", name]), {"cwd": app.root}
+    elsewhere = app.root.parent / "elsewhere"
+    for folder in (app.root, elsewhere):
+        (folder / "jre" / "bin").mkdir(parents=True)
+        shutil.copy2(app.root / ("fakejava.exe" if app.kind == "wine" else "fakejava"), folder / "jre" / "bin" / name)
+    return app.sep.join(["jre", "bin", name]), {"cwd": elsewhere}
 
 
 def sigchld_ignored(app):
@@ -77,6 +81,8 @@ def test_one_update_cycle(app, launch, start):
     assert [x["cwd"] for x in app.runs()] == [app.path()] * 2
     assert [x["cwd"] for x in app.runs("updater")] == [app.path("updater")]
     assert app.runs("updater")[0]["args"] == app.runs()[0]["args"] == app.runs()[1]["args"]
+    ran = {run["exe"] for where in ("", "updater") for run in app.runs(where, reads=True)}
+    assert all(str(app.root.parent / "elsewhere") not in exe.replace("\\", "/") for exe in ran), ran
     boot = app.app_dir + "config" + app.sep + "boot.xml"
     assert launch().messages == [BOOT_FAILURE.format(boot)]
 
@@ -119,6 +125,82 @@ def test_program_that_does_not_exist(app, launch):
     r = launch()
     cmd = app.app_dir + "no-such-java  -jar app.jar"
     expect(app, r, transcript.failed_start(app.app_dir, cmd), [LAUNCH_ERROR])
+
+
+# A program planted in the current folder (a document's folder, when a
+# file association starts the launcher) never runs in place of Java: each
+# row gives the "java" value, more boot items, the launcher's arguments and
+# whether the runtime on PATH is to run; the launcher starts in Downloads,
+# which holds a planted program of every name.
+def planted(app, tmp_path, java_name):
+    stand_in = app.root / ("fakejava.exe" if app.kind == "wine" else "fakejava")
+    downloads, runtime = tmp_path / "Downloads", tmp_path / "jdk" / "bin"
+    for folder in (downloads, runtime):
+        folder.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(stand_in, folder / java_name)
+    (downloads / "plan.mydoc").write_text("a document\n")
+    return downloads, runtime
+
+
+BARE = "javaw.exe"
+PLANTED = [
+    ("bare name", BARE, [], [], True),
+    ("bare name, javaSearch", BARE, [("javaSearch", "y")], [], True),
+    ("bare name, a document opened", BARE, [("passArgs", "y")], ["DOC"], True),
+    # Windows would try "My.exe" for the missing "My App\jre\bin\javaw.exe".
+    ("missing path with blanks", "${APP_DIR}sp/My App/jre/bin/javaw.exe", [], [], False),
+]
+
+
+@pytest.mark.parametrize("java, items, args, runs", [row[1:] for row in PLANTED], ids=[row[0] for row in PLANTED])
+def test_no_program_from_the_current_folder(app, request, tmp_path, java, items, args, runs):
+    name = "javaw.exe" if app.kind == "wine" else "javaw"
+    java = java.replace("javaw.exe", name).replace("/", app.sep)
+    downloads, runtime = planted(app, tmp_path, name)
+    (app.root / "sp" / "My App").mkdir(parents=True)
+    shutil.copy2(downloads / name, app.root / "sp" / ("My.exe" if app.kind == "wine" else "My"))
+    app.boot_items([("java", java), ("-jar", "app.jar")] + items)
+    app.script(0)
+    if app.kind == "wine":
+        # Windows searches the current folder before PATH.
+        env = dict(request.getfixturevalue("wine_env"), WINEPATH=winpath(runtime))
+        doc = winpath(downloads / "plan.mydoc")
+    else:
+        # An empty entry of PATH is the current folder to a POSIX search.
+        env = dict(os.environ, PATH=":" + str(runtime) + ":" + os.environ["PATH"])
+        doc = str(downloads / "plan.mydoc")
+    r = run(app, request, args=[doc if a == "DOC" else a for a in args], cwd=downloads, env=env)
+    ran = [one["exe"].replace("\\", "/") for one in app.runs(reads=True)]
+    assert not any("Downloads" in exe or "/sp/My" in exe for exe in ran), ran
+    assert not (downloads / "fakejava.log").exists()
+    if runs:
+        assert r.returncode == 0 and r.messages == [], r.stderr
+        assert len(ran) == 1 and ran[0].endswith("/jdk/bin/" + name), ran
+        assert app.runs()[0]["args"] == ["-jar", "app.jar"] + ([doc] if args else [])
+    else:
+        cmd = java.replace("${APP_DIR}", app.app_dir) + "  -jar app.jar"
+        assert r.normalised()[-len(transcript.failed_start(app.app_dir, cmd)):] == \
+            transcript.failed_start(app.app_dir, cmd)
+        assert r.messages == [LAUNCH_ERROR] and ran == []
+
+
+def test_jvm_options_go_before_the_jar(app, launch):
+    # With a placeholder, for the application and the updater alike; the
+    # staged update is still swapped in, since -jar still names the jar.
+    options = "-Dfile.encoding=UTF-8 -Djava.library.path=${APP_DIR}lib -splash:${APP_DIR}splash.png"
+    app.boot_items([("java", app.java), ("-Xmx", "64m"), ("jvmOptions", options), ("-jar", "app.jar")])
+    app.script(21, 0)
+    app.script(0, where="updater")
+    (app.root / "app.jar").write_text("version 1")
+    (app.root / "app.up").write_bytes(WHOLE)
+    given = options.replace("${APP_DIR}", app.app_dir)
+    cmd = app.java_path() + "  -Xmx64m " + given + " -jar app.jar"
+    r = launch()
+    expect(app, r, transcript.launch(app.app_dir, cmd, 21) + transcript.launch(updater_dir(app), cmd, 0)
+           + transcript.launch(app.app_dir, cmd, 0), swapped=True)
+    args = ["-Xmx64m", *given.split(" "), "-jar", "app.jar"]
+    assert [one["args"] for one in app.runs() + app.runs("updater")] == [args] * 3
+    assert (app.root / "app.jar").read_bytes() == WHOLE
 
 
 @pytest.mark.kinds("wine")
@@ -185,6 +267,24 @@ def test_real_jvm_cycle(tmp_path, kind, request):
     assert r.returncode == 0
 
 
+PROPERTY_JAVA = """
+    public class Main {
+        public static void main(String[] args) {
+            System.out.println("launcher.test=" + System.getProperty("launcher.test"));
+        }
+    }
+"""
+
+
+@pytest.mark.kinds("native")
+def test_real_jvm_gets_the_jvm_options(tmp_path, kind, request):
+    app = App(tmp_path / "app", kind)
+    build_jar(tmp_path / "src", PROPERTY_JAVA, app.root / "app.jar")
+    app.boot_items([("java", "java"), ("jvmOptions", "-Dlauncher.test=yes"), ("-jar", "app.jar")])
+    r = run(app, request)
+    assert r.returncode == 0 and "launcher.test=yes" in r.lines, r.lines
+
+
 # Finding Java when boot.xml's is missing or too old: stand-in runtimes,
 # each a home with bin/ and a release file, found through JAVA_HOME, the
 # registry (Wine) or PATH (natively).
@@ -198,6 +298,10 @@ def runtime(app, name, version):
 
 
 REG = r"HKLM\SOFTWARE"
+
+
+def quoted(path):
+    return f'"{path}"' if " " in path else path
 
 
 # Each row: the extra boot items, then what to lay out; it returns the
@@ -234,6 +338,35 @@ def too_old_passed_over(app):
     return {"JAVA_HOME": old, "PATH": home + "/bin:" + os.environ["PATH"]}, [], (exe, "PATH", 17)
 
 
+def expand_sz_program_files(app):
+    """A REG_EXPAND_SZ home in %ProgramFiles%: the 64-bit folder, which a
+    32-bit process's own %ProgramFiles% is not."""
+    name = "launcher-test-" + app.root.parent.name
+    home = Path(app.env["WINEPREFIX"]) / "drive_c" / "Program Files" / name
+    app.cleanup.append(home)
+    (home / "bin").mkdir(parents=True)
+    shutil.copy2(app.root / "fakejava.exe", home / "bin" / "fakejava.exe")
+    (home / "release").write_text('JAVA_VERSION="17.0.9"\n')
+    key = REG + r"\JavaSoft\JDK\17"
+    exe = "C:\\Program Files\\" + name + "\\bin\\fakejava.exe"
+    return ({}, [(key, "JavaHome", "%ProgramFiles%\\" + name, "64", "REG_EXPAND_SZ")],
+            (exe, "registry " + key + " (64-bit view)", 17))
+
+
+def another_processor_passed_over(app):
+    """A runtime built for ARM64 cannot run on this x64 Windows: the next one runs."""
+    arm, arm_exe = runtime(app, "jdk-arm64", "21.0.1")
+    image = bytearray((app.root / "runtimes" / "jdk-arm64" / "bin" / "fakejava.exe").read_bytes())
+    pe = int.from_bytes(image[0x3C:0x40], "little")
+    image[pe + 4:pe + 6] = (0xAA64).to_bytes(2, "little")
+    (app.root / "runtimes" / "jdk-arm64" / "bin" / "fakejava.exe").write_bytes(bytes(image))
+    home, exe = runtime(app, "jdk-17", "17.0.9")
+    key = REG + r"\JavaSoft\JDK\17"
+    return ({"JAVA_HOME": arm}, [(key, "JavaHome", home, "64")],
+            (exe, "registry " + key + " (64-bit view)", 17,
+             [f"javaRuntime={arm_exe} (JAVA_HOME, version 21): passed over: built for another processor (ARM64)"]))
+
+
 def nothing_fits(app):
     old, _ = runtime(app, "jdk-11", "1.8.0_392")
     return {"JAVA_HOME": old}, [], None
@@ -246,6 +379,8 @@ SEARCHES = [
     pytest.param([("javaSearch", "Y")], on_path, marks=NATIVE_ONLY),
     pytest.param([("javaSearch", "y")], registry_64_bit_view_only, marks=WINE_ONLY),
     pytest.param([("javaSearch", "y"), ("javaMinVersion", "17")], adoptium_key, marks=WINE_ONLY),
+    pytest.param([("javaSearch", "y")], expand_sz_program_files, marks=WINE_ONLY),
+    pytest.param([("javaSearch", "y")], another_processor_passed_over, marks=WINE_ONLY),
     ([("javaSearch", "y"), ("javaMinVersion", "17")], too_old_passed_over),
     ([("javaSearch", "y"), ("javaMinVersion", "17"), ("javaDownload", "https://example.com/java")], nothing_fits),
 ]
@@ -256,14 +391,17 @@ def test_java_search(app, request, items, layout):
     configured = "${APP_DIR}jre" + app.sep + "bin" + app.sep + ("fakejava.exe" if app.kind == "wine" else "fakejava")
     app.boot_items([("java", configured), ("-Xmx", "64m"), ("-jar", "app.jar")] + items)
     app.script(0)
+    app.env, app.cleanup = request.getfixturevalue("wine_env") if app.kind == "wine" else os.environ, []
     extra, keys, expected = layout(app)
-    env = dict(request.getfixturevalue("wine_env") if app.kind == "wine" else os.environ, **extra)
+    env = dict(app.env, **extra)
     try:
-        for key, name, data, view in keys:
-            subprocess.run([WINE64, "reg", "add", key, "/v", name, "/d", data, "/reg:" + view, "/f"], env=env,
-                           check=True, capture_output=True, timeout=120)
+        for key, name, data, view, *kind in keys:
+            subprocess.run([WINE64, "reg", "add", key, "/v", name, "/t", (kind or ["REG_SZ"])[0], "/d", data,
+                            "/reg:" + view, "/f"], env=env, check=True, capture_output=True, timeout=120)
         r = run(app, request, env=env)
     finally:
+        for folder in app.cleanup:
+            shutil.rmtree(folder, ignore_errors=True)
         for key, *_ in keys:
             root = "\\".join(key.split("\\")[:3])
             for view in ("32", "64"):
@@ -279,11 +417,12 @@ def test_java_search(app, request, items, layout):
         assert len(r.messages) == 1 and message.startswith(r.messages[0].removesuffix("...")), r.stderr
         assert app.runs() == [] and not any(l.startswith("javaCommandLine=") for l in lines)
         return
-    exe, place, version = expected
+    exe, place, version, *before = expected
     assert r.returncode == 0 and r.messages == [], r.stderr
-    assert f"javaRuntime={exe} ({place}, version {version}): chosen" in lines, \
-        [line for line in lines if line.startswith("javaRuntime=")]
-    assert f"javaCommandLine={exe}  -Xmx64m -jar app.jar" in lines
+    verdicts = [line for line in lines if line.startswith("javaRuntime=")]
+    assert f"javaRuntime={exe} ({place}, version {version}): chosen" in lines, verdicts
+    assert all(line in verdicts for line in (before or [[]])[0]), verdicts
+    assert f"javaCommandLine={quoted(exe)}  -Xmx64m -jar app.jar" in lines
     assert len(app.runs()) == 1
 
 

@@ -111,24 +111,31 @@ TEST(CommandLine, Assembly) {
         const char* name;
         const char* java; const char* xmn; const char* xms; const char* xmx;
         const char* cp; const char* jar; const char* args; const char* main;
-        const char* expected;
+        const char* jvmOptions; const char* expected;
     };
     const Case cases[] = {
-        {"no items", "", "", "", "", "", "", "", "", " "},
-        {"java only", "java", "", "", "", "", "", "", "", "java "},
-        {"java and -Xmx", "java", "", "", "512m", "", "", "", "", "java  -Xmx512m"},
-        {"-cp and main", "java", "", "", "", "lib\\a.jar", "", "", "app.Main", "java  -cp lib\\a.jar app.Main"},
-        {"args before main", "java", "", "", "", "", "", "-Dx=1 --flag", "app.Main", "java  -Dx=1 --flag app.Main"},
-        {"one-blank -Xmx", "java", "", "", " ", "", "", "", "", "java  -Xmx "},
-        {"all memory options in order", "j", "8m", "64m", "512m", "", "", "", "", "j  -Xmn8m -Xms64m -Xmx512m"},
-        {"-cp before -jar", "j", "", "", "", "a.jar", "b.jar", "", "", "j  -cp a.jar -jar b.jar"},
+        {"no items", "", "", "", "", "", "", "", "", "", " "},
+        {"java only", "java", "", "", "", "", "", "", "", "", "java "},
+        {"java and -Xmx", "java", "", "", "512m", "", "", "", "", "", "java  -Xmx512m"},
+        {"-cp and main", "java", "", "", "", "lib\\a.jar", "", "", "app.Main", "", "java  -cp lib\\a.jar app.Main"},
+        {"args before main", "java", "", "", "", "", "", "-Dx=1 --flag", "app.Main", "", "java  -Dx=1 --flag app.Main"},
+        {"one-blank -Xmx", "java", "", "", " ", "", "", "", "", "", "java  -Xmx "},
+        {"all memory options in order", "j", "8m", "64m", "512m", "", "", "", "", "", "j  -Xmn8m -Xms64m -Xmx512m"},
+        {"-cp before -jar", "j", "", "", "", "a.jar", "b.jar", "", "", "", "j  -cp a.jar -jar b.jar"},
         {"worked example", "C:\\app\\jre\\bin\\javaw.exe", "", "64m", "512m", "", "app.jar", "", "",
-         "C:\\app\\jre\\bin\\javaw.exe  -Xms64m -Xmx512m -jar app.jar"},
+         "", "C:\\app\\jre\\bin\\javaw.exe  -Xms64m -Xmx512m -jar app.jar"},
         {"placeholders elsewhere stay", "j", "", "", "", "${APP_DIR}lib", "${APP_DIR}a.jar", "${PARENT_DIR}x", "",
-         "j  -cp ${APP_DIR}lib -jar ${APP_DIR}a.jar ${PARENT_DIR}x"},
+         "", "j  -cp ${APP_DIR}lib -jar ${APP_DIR}a.jar ${PARENT_DIR}x"},
+        // The vendor's JVM options: after the memory options, before -cp and -jar.
+        {"jvmOptions before -jar", "j", "", "", "512m", "", "app.jar", "a", "", "-Dfile.encoding=UTF-8 -splash:s.png",
+         "j  -Xmx512m -Dfile.encoding=UTF-8 -splash:s.png -jar app.jar a"},
+        {"jvmOptions before -cp", "j", "", "", "", "lib/*", "", "", "app.Main", "--add-opens java.base/java.lang=ALL-UNNAMED",
+         "j  --add-opens java.base/java.lang=ALL-UNNAMED -cp lib/* app.Main"},
+        {"jvmOptions as written, quotes too", "j", "", "", "", "", "app.jar", "", "", "\"-Dx=a b\"  ",
+         "j  \"-Dx=a b\"   -jar app.jar"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(c.expected, buildCommandLine(c.java, c.xmn, c.xms, c.xmx, c.cp, c.jar, c.args, c.main))
+        EXPECT_EQ(c.expected, buildCommandLine(c.java, c.xmn, c.xms, c.xmx, c.cp, c.jar, c.args, c.main, c.jvmOptions))
             << c.name;
 }
 
@@ -215,6 +222,11 @@ TEST(CommandLine, ClassArchiveOptions) {
     EXPECT_EQ(0u, one.find("launcher-")) << one;
     EXPECT_NE(one, two);
     EXPECT_EQ(one, classArchiveName("launcher", "/opt/one/", true, 17));
+    // Made under other JVM options, an archive is another file; none, today's name.
+    std::string utf8 = classArchiveName("launcher", "/opt/one/", false, 17, "-Dfile.encoding=UTF-8");
+    EXPECT_EQ(0u, utf8.find("launcher-")) << utf8;
+    EXPECT_NE(utf8, classArchiveName("launcher", "/opt/one/", false, 17, "-Dfile.encoding=MS932"));
+    EXPECT_EQ("launcher.jsa", classArchiveName("launcher", "/opt/one/", false, 17, ""));
 }
 
 TEST(JavaSearch, VersionReader) {
