@@ -42,6 +42,7 @@ pkgs=(
   wine64 xvfb xdotool x11-utils imagemagick fonts-noto-cjk icoutils locales
   python3 python3-pytest
   default-jdk-headless
+  zip libarchive-tools p7zip-full
   hyperfine time
   osslsigncode openssl
 )

@@ -1,6 +1,7 @@
 #include "zipcheck.h"
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "baseutil.h"
@@ -47,9 +48,10 @@ const unsigned char* bytesAt(Source& s, u64 offset, unsigned long len) {
     return s.filled >= len ? &s.window[0] : NULL;
 }
 
-// The last end record whose comment fits in the file: its offset, or
-// size when there is none.
-u64 findEndRecord(Source& s) {
+// The last end record whose comment ends exactly where the file ends, as
+// Java's -jar start wants it: its offset, or size when there is none. With
+// loose, the last one whose comment merely fits.
+u64 findEndRecord(Source& s, bool loose) {
     if (s.size < END_SIZE) return s.size;
     u64 first = s.size - END_SIZE;
     u64 last = first > MAX_COMMENT ? first - MAX_COMMENT : 0;
@@ -57,74 +59,122 @@ u64 findEndRecord(Source& s) {
     if (tail == NULL) return s.size;
     for (u64 at = first + 1; at-- > last;) {
         const unsigned char* p = tail + (at - last);
-        if (le32(p) == END_SIG && at + END_SIZE + le16(p + 20) <= s.size) return at;
+        if (le32(p) != END_SIG) continue;
+        u64 end = at + END_SIZE + le16(p + 20);
+        if (end == s.size || (loose && end < s.size)) return at;
     }
     return s.size;
 }
 
-// The local header offset of a central entry whose 32-bit field is
-// saturated comes from its Zip64 extra field, after the sizes that are
-// saturated too. False when the field is missing; extra fields laid out
-// otherwise matter only then.
-bool zip64Offset(const unsigned char* entry, u64& offset, u64& compressed) {
-    unsigned nameLen = le16(entry + 28), extraLen = le16(entry + 30);
-    const unsigned char* extra = entry + CENTRAL_SIZE + nameLen;
-    bool needCompressed = le32(entry + 20) == 0xFFFFFFFF, needUncompressed = le32(entry + 24) == 0xFFFFFFFF;
-    bool needOffset = le32(entry + 42) == 0xFFFFFFFF;
+// Well-formed UTF-8, as Java decodes a jar's names: no overlong forms, no
+// surrogates, nothing past U+10FFFF.
+bool validUtf8(const unsigned char* p, unsigned len) {
+    for (unsigned i = 0; i < len;) {
+        unsigned char c = p[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        unsigned n = c >= 0xC2 && c <= 0xDF ? 1 : c >= 0xE0 && c <= 0xEF ? 2 : c >= 0xF0 && c <= 0xF4 ? 3 : 0;
+        if (n == 0 || len - i <= n) return false;
+        unsigned char lo = 0x80, hi = 0xBF;
+        if (c == 0xE0) lo = 0xA0;
+        else if (c == 0xED) hi = 0x9F;
+        else if (c == 0xF0) lo = 0x90;
+        else if (c == 0xF4) hi = 0x8F;
+        if (p[i + 1] < lo || p[i + 1] > hi) return false;
+        for (unsigned k = 2; k <= n; ++k)
+            if ((p[i + k] & 0xC0) != 0x80) return false;
+        i += n + 1;
+    }
+    return true;
+}
+
+// Why a central entry is one that Java refuses when it opens the archive:
+// encrypted, compressed in a way it cannot read, a name or comment that is
+// not UTF-8, extra fields that do not add up; empty when Java takes it.
+std::string entryFault(const unsigned char* e) {
+    if (le16(e + 8) & 1) return "an entry is encrypted";
+    unsigned method = le16(e + 10);
+    if (method != 0 && method != 8)
+        return "an entry is compressed in a way Java cannot read (method " + std::to_string(method) + ")";
+    unsigned nameLen = le16(e + 28), extraLen = le16(e + 30), commentLen = le16(e + 32);
+    if (!validUtf8(e + CENTRAL_SIZE, nameLen) || !validUtf8(e + CENTRAL_SIZE + nameLen + extraLen, commentLen))
+        return "an entry's name or comment is not UTF-8";
+    const unsigned char* extra = e + CENTRAL_SIZE + nameLen;
+    bool compressedSaturated = le32(e + 20) == 0xFFFFFFFF, sizeSaturated = le32(e + 24) == 0xFFFFFFFF;
     for (unsigned at = 0; at + 4 <= extraLen;) {
         unsigned id = le16(extra + at), len = le16(extra + at + 2);
-        if (at + 4 + len > extraLen) break;
+        if (at + 4 + len > extraLen) return "an entry's extra field runs past its end";
         if (id == 0x0001) {
-            unsigned field = at + 4, end = at + 4 + len;
-            if (needUncompressed) field += 8;
-            if (needCompressed) {
-                if (field + 8 > end) return false;
-                compressed = le64(extra + field);
-                field += 8;
-            }
-            if (needOffset) {
-                if (field + 8 > end) return false;
-                offset = le64(extra + field);
-            }
-            return true;
+            // Zip64: 8, 16, 24 or 28 bytes, sizes that are no negative numbers.
+            const unsigned char* field = extra + at + 4;
+            if (len == 0 ? compressedSaturated || sizeSaturated : len != 8 && len != 16 && len != 24 && len != 28)
+                return "an entry's Zip64 field has a wrong length";
+            if ((sizeSaturated && len >= 8 && (field[7] & 0x80)) ||
+                (compressedSaturated && len >= 16 && (field[15] & 0x80)))
+                return "an entry's Zip64 size is out of range";
         }
         at += 4 + len;
     }
-    return !needOffset && !needCompressed;
+    return "";
 }
 
-struct Local {
-    u64 offset;      // of the local header
-    u64 compressed;  // size of the entry's data
+// An entry's sizes and local header offset, each from its Zip64 extra
+// field where its 32-bit field is saturated. False when one is missing.
+struct EntryPlace {
+    u64 size, compressed, local;
 };
-bool byOffset(const Local& a, const Local& b) { return a.offset < b.offset; }
+bool entryPlace(const unsigned char* entry, EntryPlace& place) {
+    place.size = le32(entry + 24);
+    place.compressed = le32(entry + 20);
+    place.local = le32(entry + 42);
+    u64* saturated[3];
+    int count = 0;
+    if (place.size == 0xFFFFFFFF) saturated[count++] = &place.size;
+    if (place.compressed == 0xFFFFFFFF) saturated[count++] = &place.compressed;
+    if (place.local == 0xFFFFFFFF) saturated[count++] = &place.local;
+    if (count == 0) return true;
+    unsigned nameLen = le16(entry + 28), extraLen = le16(entry + 30);
+    const unsigned char* extra = entry + CENTRAL_SIZE + nameLen;
+    for (unsigned at = 0; at + 4 <= extraLen; at += 4 + le16(extra + at + 2)) {
+        if (le16(extra + at) != 0x0001) continue;
+        unsigned len = le16(extra + at + 2);
+        if (len < 8u * count) return false;
+        for (int i = 0; i < count; ++i) *saturated[i] = le64(extra + at + 4 + 8 * i);
+        return true;
+    }
+    return false;
+}
+
+// The one entry that java -jar reads itself, before Java's own reader.
+const char MANIFEST[] = "META-INF/MANIFEST.MF";
+const unsigned MANIFEST_LEN = sizeof(MANIFEST) - 1;
+
+bool byOffset(u64 a, u64 b) { return a < b; }
 
 // A read costs a system call, about as much as copying 10 KiB more (2 us
 // against 0.16 us per KiB, measured): headers that lie closer together are
 // read in one piece, in pieces that stay in the cache.
 const u64 JOIN_GAP = 16 * 1024, CHUNK = 64 * 1024;
 
-// Why a local header, or the data after it, is not where the central
-// directory says; empty when all are.
-std::string localHeaderFault(Source& s, std::vector<Local>& locals, u64 centralOffset) {
+// Why a local header is not where the central directory says; empty when
+// all are. Java finds an entry's data through its local header; how far
+// the data runs it does not check (inflating stops where the data ends).
+std::string localHeaderFault(Source& s, std::vector<u64>& locals) {
     if (!std::is_sorted(locals.begin(), locals.end(), byOffset)) std::sort(locals.begin(), locals.end(), byOffset);
     std::vector<unsigned char> chunk;
     for (size_t i = 0; i < locals.size();) {
-        u64 start = locals[i].offset, end = start + LOCAL_SIZE;
+        u64 start = locals[i], end = start + LOCAL_SIZE;
         size_t last = i + 1;
-        while (last < locals.size() && locals[last].offset <= end + JOIN_GAP &&
-               locals[last].offset + LOCAL_SIZE - start <= CHUNK)
-            end = locals[last++].offset + LOCAL_SIZE;
+        while (last < locals.size() && locals[last] <= end + JOIN_GAP && locals[last] + LOCAL_SIZE - start <= CHUNK)
+            end = locals[last++] + LOCAL_SIZE;
         if (chunk.size() < end - start) chunk.resize(static_cast<size_t>(end - start));
         long got = s.readAt(s.handle, start, &chunk[0], static_cast<unsigned long>(end - start));
         if (got < 0 || static_cast<u64>(got) != end - start) return "an entry's local header cannot be read";
-        for (; i < last; ++i) {
-            const unsigned char* h = &chunk[static_cast<size_t>(locals[i].offset - start)];
-            if (le32(h) != LOCAL_SIG) return "an entry's local header is missing";
-            u64 dataStart = locals[i].offset + LOCAL_SIZE + le16(h + 26) + le16(h + 28);
-            if (dataStart > centralOffset || locals[i].compressed > centralOffset - dataStart)
-                return "an entry's data runs past the central directory";
-        }
+        for (; i < last; ++i)
+            if (le32(&chunk[static_cast<size_t>(locals[i] - start)]) != LOCAL_SIG)
+                return "an entry's local header is missing";
     }
     return "";
 }
@@ -133,13 +183,18 @@ std::string localHeaderFault(Source& s, std::vector<Local>& locals, u64 centralO
 
 std::string zipArchiveFault(u64 size, ReadAtFunction readAt, void* handle) {
     Source s = {size, readAt, handle, 256 * 1024, std::vector<unsigned char>(), 0, 0};
-    u64 end = findEndRecord(s);
-    if (end == size) return "no end record of a zip archive";
+    u64 end = findEndRecord(s, false);
+    if (end == size) {
+        // A download appended to an older file, a writer padding a pipe:
+        // Java's -jar start refuses even one byte there.
+        return findEndRecord(s, true) == size ? "no end record of a zip archive"
+                                              : "bytes follow the end record of the archive";
+    }
     const unsigned char* p = bytesAt(s, end, END_SIZE);
     if (p == NULL) return "the end record cannot be read";
-    if (le16(p + 4) != 0 || le16(p + 6) != 0) return "the archive spans several disks";
+    // Java reads no disk numbers: a split archive fails on its missing parts.
     u64 entries = le16(p + 10), centralSize = le32(p + 12), centralOffset = le32(p + 16);
-    u64 centralLimit = end;  // the central directory ends before its end record
+    u64 centralLimit = end;  // the central directory ends right before its end record
 
     // Zip64: the locator stands right before the end record and names the
     // Zip64 end record, which holds the full counts and offsets.
@@ -156,32 +211,55 @@ std::string zipArchiveFault(u64 size, ReadAtFunction readAt, void* handle) {
         centralOffset = le64(q + 48);
         centralLimit = end64;
     }
-    if (entries == 0) return "the archive holds no entries";
-    if (centralOffset > centralLimit || centralSize > centralLimit - centralOffset)
-        return "the central directory lies outside the archive";
+    // Where the central directory really is; its offset, and every local
+    // header's, count from the archive's start, which data such as a start
+    // script may precede (Java reads such a jar; so does this check).
+    if (centralSize > centralLimit) return "the central directory lies outside the archive";
+    u64 centralStart = centralLimit - centralSize;
+    if (centralOffset > centralStart) return "the central directory is not where its end record says";
+    u64 prefix = centralStart - centralOffset;
+    if (entries > centralSize / CENTRAL_SIZE) return "the end record counts more entries than its directory holds";
 
     // Every entry of the central directory, and the local header it names.
-    std::vector<Local> locals;
-    u64 counted = 0;
-    for (u64 at = centralOffset; at < centralOffset + centralSize; ++counted) {
-        u64 left = centralOffset + centralSize - at;
+    std::vector<u64> locals;
+    bool manifestFound = false;
+    EntryPlace manifest = {0, 0, 0};
+    for (u64 at = centralStart; at < centralLimit;) {
+        u64 left = centralLimit - at;
         const unsigned char* e = left >= CENTRAL_SIZE ? bytesAt(s, at, CENTRAL_SIZE) : NULL;
         if (e == NULL || le32(e) != CENTRAL_SIG) return "a central directory entry is damaged";
         unsigned long entrySize = CENTRAL_SIZE + le16(e + 28) + le16(e + 30) + le16(e + 32);
         if (entrySize > left) return "a central directory entry runs past the directory";
         e = bytesAt(s, at, entrySize);
         if (e == NULL) return "a central directory entry cannot be read";
-        u64 local = le32(e + 42), compressed = le32(e + 20);
-        if (!zip64Offset(e, local, compressed)) return "an entry lacks its Zip64 sizes";
+        std::string fault = entryFault(e);
+        if (!fault.empty()) return fault;
+        EntryPlace place;
+        if (!entryPlace(e, place)) return "an entry lacks its Zip64 sizes";
+        u64 local = place.local;
+        if (!manifestFound && le16(e + 28) == MANIFEST_LEN && std::equal(MANIFEST, MANIFEST + MANIFEST_LEN, e + CENTRAL_SIZE)) {
+            // Java's -jar start reads the manifest with these very fields.
+            if (le16(e + 10) == 0 && place.compressed != place.size)
+                return "the manifest is stored with two different sizes";
+            manifestFound = true;
+            manifest = place;
+            manifest.local += prefix;
+        }
         at += entrySize;
         if (local > centralOffset || centralOffset - local < LOCAL_SIZE) return "an entry's local header is missing";
-        Local l = {local, compressed};
-        locals.push_back(l);
+        locals.push_back(prefix + local);
     }
-    // Without Zip64 the count has 16 bits: a larger archive wraps it.
-    if ((zip64 ? counted : counted & 0xFFFF) != entries)
-        return "the central directory holds another count of entries than its end record says";
-    return localHeaderFault(s, locals, centralOffset);
+    if (locals.empty()) return "the archive holds no entries";
+    std::string fault = localHeaderFault(s, locals);
+    if (!fault.empty()) return fault;
+    // java -jar finds no application in a jar without its manifest, and
+    // calls one whose manifest runs past its data "corrupt".
+    if (!manifestFound) return "the archive has no META-INF/MANIFEST.MF, which java -jar reads first";
+    const unsigned char* h = bytesAt(s, manifest.local, LOCAL_SIZE);
+    u64 data = manifest.local + LOCAL_SIZE + (h != NULL ? le16(h + 26) + le16(h + 28) : 0);
+    if (h == NULL || data > centralStart || manifest.compressed > centralStart - data)
+        return "the manifest's data runs past the entries";
+    return "";
 }
 
 std::string zipFileFault(const std::string& path) {

@@ -42,4 +42,9 @@ STAGED = {
     "cut-in-central-directory": (WHOLE[:central_directory_at(WHOLE) + 20], False),
     "cut-in-end-record": (WHOLE[:-8], False),
     "central-directory-past-end": (WHOLE[:-6] + (0x7FFFFFF0).to_bytes(4, "little") + b"\0\0", False),
+    # A runnable jar with its start script before it, offsets as they were:
+    # Java reads it. Padding after the end record, as bsdtar writing to a
+    # pipe leaves: java -jar refuses it.
+    "prefixed": (b"#!/bin/sh\nexec java -jar \"$0\" \"$@\"\n" + WHOLE, True),
+    "padded": (WHOLE + bytes(7393), False),
 }

@@ -60,7 +60,7 @@ std::string patched(std::string data, size_t offset, unsigned long value, int by
 TEST(StagedSwap, OnlyAWholeJarIsSwappedIn) {
     const std::string jar = jarBytes("version 2 of the application", 3);
     const std::string jar64 = jarBytes("new", 3, true);
-    const size_t centralStart = jar.find("PK\x01\x02");
+    const size_t centralStart = jar.find("PK\x01\x02"), central64 = jar64.find("PK\x01\x02");
     struct Case { const char* name; std::string staged; bool whole; };
     const Case cases[] = {
         {"a whole jar", jar, true},
@@ -75,6 +75,16 @@ TEST(StagedSwap, OnlyAWholeJarIsSwappedIn) {
         {"a local header overwritten", patched(jar, 0, 0x2D2D2D2D), false},
         {"a Zip64 jar cut inside its Zip64 end record", jar64.substr(0, jar64.find("PK\x06\x06") + 30), false},
         {"an archive without entries", jarBytes("", 0), false},
+        // What Java reads, and what it refuses when it opens the archive.
+        {"a start script before it, offsets as they were", "#!/bin/sh\nexec java -jar \"$0\"\n" + jar, true},
+        {"a byte after the end record", jar + '\0', false},
+        {"a comment longer than what follows", patched(jar, jar.size() - 2, 5, 2), false},
+        {"an encrypted entry", patched(jar, centralStart + 8, 1, 2), false},
+        {"an entry in bzip2", patched(jar, centralStart + 10, 12, 2), false},
+        {"a name that is not UTF-8", patched(jar, centralStart + 46 + 5, 0xC0, 1), false},
+        {"a Zip64 field longer than the extra field", patched(jar64, central64 + 46 + 20 + 2, 9, 2), false},
+        {"a Zip64 field of a wrong length", patched(jar64, central64 + 46 + 20 + 2, 4, 2), false},
+        {"a central directory offset past where it starts", patched(jar, jar.size() - 6, centralStart + 1), false},
     };
     for (const Case& c : cases) {
         Folder f(true, false);

@@ -191,7 +191,8 @@ static void put(std::string& out, unsigned long long value, int bytes) {
 std::string jarBytes(const std::string& content, int entries, bool zip64, const std::string& comment) {
     std::string out, central;
     for (int i = 0; i < entries; ++i) {
-        std::string name = "demo/file" + std::to_string(i) + ".txt";
+        // A jar: its manifest first, as the jar tool writes it.
+        std::string name = i == 0 ? "META-INF/MANIFEST.MF" : "demo/file" + std::to_string(i) + ".txt";
         unsigned long long offset = out.size();
         put(out, 0x04034b50, 4);
         put(out, 10, 2), put(out, 0, 2), put(out, 0, 2), put(out, 0, 4), put(out, 0, 4);  // stored, no CRC check here
