@@ -85,6 +85,11 @@ TEST(StagedSwap, OnlyAWholeJarIsSwappedIn) {
         {"a Zip64 field longer than the extra field", patched(jar64, central64 + 46 + 20 + 2, 9, 2), false},
         {"a Zip64 field of a wrong length", patched(jar64, central64 + 46 + 20 + 2, 4, 2), false},
         {"a central directory offset past where it starts", patched(jar, jar.size() - 6, centralStart + 1), false},
+        // The manifest, which java -jar reads before Java's own reader does.
+        {"no META-INF/MANIFEST.MF", patched(jar, centralStart + 46 + 9, 'N', 1), false},
+        {"a stored manifest with two sizes", patched(jar, centralStart + 20, 5), false},
+        {"a manifest whose data runs past the entries",
+         patched(patched(jar, centralStart + 20, 0x10000), centralStart + 24, 0x10000), false},
     };
     for (const Case& c : cases) {
         Folder f(true, false);
