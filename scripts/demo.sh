@@ -23,6 +23,11 @@ for start in 1 2; do
     exit 1
   }
   cat "$demo/start$start.txt"
+  # The launcher makes the class archive in the background after the
+  # application has ended: the second start then shows the swap removing it.
+  if [ -n "${DEMO_CLASS_ARCHIVE:-}" ] && [ "$start" = 1 ]; then
+    for _ in $(seq 300); do [ -e "$demo/app/launcher.jsa" ] && break; sleep 0.1; done
+  fi
 done
 
 version=$(sed -n 's/^demo app: version \([0-9]*\) running$/\1/p' "$demo/start2.txt" | tail -n 1)

@@ -1,23 +1,54 @@
 #include "classarchive.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+
+#include "apppaths.h"
 #include "argutil.h"
 #include "baseutil.h"
+#include "javasearch.h"
+#include "procutil.h"
 
-std::string classArchiveOptions(int javaVersion, const std::string& archive, bool exists) {
-    if (javaVersion < 13) return std::string();
+std::string classArchive;
+int classArchiveJava = 0;
+
+// The rest of the state of this run: what the archive is for, and the class
+// list that the application's run records.
+static std::string archiveJava;        // the runtime's executable, found
+static std::string archiveClassPath;   // as the application runs with it
+static std::vector<std::string> archiveFiles;  // what the record is about
+static std::string classList;          // made for this run; empty: none
+static const char JOB_VARIABLE[] = "LAUNCHER_CLASS_ARCHIVE_JOB";
+
+static std::string recordPath() {
+    return classArchive + ".record";
+}
+
+// A file, not a folder that happens to stand where the archive goes.
+static bool archiveThere() {
+    std::string path = classArchive;
+    return !path.empty() && fileExists(&path[0]) != 0;
+}
+
+std::string classArchiveOptions(int javaVersion, const std::string& archive, bool exists,
+                                const std::string& classList) {
+    if (javaVersion < 13 || (!exists && classList.empty())) return std::string();
     // The JVM writes its archive warnings, of a stale or damaged archive
-    // say, on standard output: not where the user looks.
+    // say, on standard output: not where the user looks. Whatever the file
+    // holds, -Xshare:auto, the default, starts without it when it cannot
+    // be used; a class list is written silently, into a file made for it.
     std::string quiet = javaVersion >= 25 ? " -Xlog:cds*=off -Xlog:aot*=off" : " -Xlog:cds*=off";
-    // Whatever the file holds, -Xshare:auto, the default, starts without
-    // it when it cannot be used.
-    std::string option;
-    if (javaVersion >= 25)
-        option = (exists ? "-XX:AOTCache=" : "-XX:AOTCacheOutput=") + archive;
-    else if (javaVersion >= 19)
-        return quiet + " -XX:+AutoCreateSharedArchive " + quoteArgument("-XX:SharedArchiveFile=" + archive);
-    else
-        option = (exists ? "-XX:SharedArchiveFile=" : "-XX:ArchiveClassesAtExit=") + archive;
+    std::string option = exists ? "-XX:SharedArchiveFile=" + archive : "-XX:DumpLoadedClassList=" + classList;
     return quiet + " " + quoteArgument(option);
+}
+
+std::string classArchiveDumpCommand(const std::string& java, int javaVersion, const std::string& classList,
+                                    const std::string& output, const std::string& classPath) {
+    std::string line = quoteArgument(java) + " -Xshare:dump " + quoteArgument("-XX:SharedClassListFile=" + classList) +
+                       " " + quoteArgument("-XX:SharedArchiveFile=" + output);
+    if (javaVersion >= 25) line += " -XX:+AOTClassLinking";
+    return line + " -cp " + quoteArgument(classPath);
 }
 
 std::string launcherName(const std::string& exeFileName) {
@@ -44,6 +75,239 @@ std::string classArchiveName(const std::string& exeFileName, const std::string& 
     return name + (javaVersion >= 25 ? ".aot" : ".jsa");
 }
 
+std::string classArchiveRecord(const std::vector<FileFacts>& facts) {
+    std::string record;
+    for (size_t i = 0; i < facts.size(); ++i) {
+        record += facts[i].path + "\t";
+        record += facts[i].exists ? std::to_string(facts[i].size) + "\t" + std::to_string(facts[i].time) : "missing";
+        record += "\n";
+    }
+    return record;
+}
+
+// path -> the rest of its line.
+static std::map<std::string, std::string> recordLines(const std::string& record) {
+    std::map<std::string, std::string> lines;
+    std::string::size_type at = 0;
+    while (at < record.size()) {
+        std::string::size_type end = record.find('\n', at);
+        if (end == std::string::npos) end = record.size();
+        std::string line = record.substr(at, end - at);
+        std::string::size_type tab = line.find('\t');
+        if (tab != std::string::npos) lines[line.substr(0, tab)] = line.substr(tab + 1);
+        at = end + 1;
+    }
+    return lines;
+}
+
+std::string classArchiveRecordChange(const std::string& stored, const std::string& current) {
+    if (stored.empty()) return "no record of what it was made for";
+    std::map<std::string, std::string> before = recordLines(stored), now = recordLines(current);
+    for (std::map<std::string, std::string>::const_iterator i = now.begin(); i != now.end(); ++i) {
+        std::map<std::string, std::string>::const_iterator was = before.find(i->first);
+        if (was == before.end()) return i->first + " is new";
+        if (was->second != i->second) return i->first + (i->second == "missing" ? " is gone" : " changed");
+    }
+    for (std::map<std::string, std::string>::const_iterator i = before.begin(); i != before.end(); ++i)
+        if (now.find(i->first) == now.end()) return i->first + " is no longer used";
+    return std::string();
+}
+
+std::vector<std::string> classPathFiles(const std::string& cp, const std::string& jar, char listSeparator,
+                                        std::vector<std::string> (*jarsIn)(const std::string& dir)) {
+    std::vector<std::string> files;
+    if (!jar.empty()) {
+        files.push_back(jar);
+        return files;
+    }
+    std::string::size_type at = 0;
+    while (at <= cp.size()) {
+        std::string::size_type end = cp.find(listSeparator, at);
+        if (end == std::string::npos) end = cp.size();
+        std::string entry = cp.substr(at, end - at);
+        at = end + 1;
+        if (entry.empty()) continue;
+        char last = entry[entry.size() - 1];
+        bool wildcard = last == '*' && (entry.size() == 1 || entry[entry.size() - 2] == '/' ||
+                                        entry[entry.size() - 2] == '\\');
+        if (!wildcard) {
+            files.push_back(entry);
+            continue;
+        }
+        std::vector<std::string> jars = jarsIn(entry.substr(0, entry.size() - 1));
+        files.insert(files.end(), jars.begin(), jars.end());
+    }
+    return files;
+}
+
 bool folderWritable(const std::string& dir) {
     return writableForJava(canCreateFilesIn(dir), virtualization);
+}
+
+// The application's files are found from its own folder, where it runs.
+static std::string inAppDir(const std::string& path) {
+    if (path.empty()) return path;
+    bool absolute = path[0] == '/' || path[0] == '\\' || (path.size() >= 2 && path[1] == ':');
+    return absolute ? path : appDir + path;
+}
+
+// A folder of the class path, as the application finds it from its folder.
+static std::vector<std::string> jarsInAppDir(const std::string& dir) {
+    return jarsIn(inAppDir(dir.empty() ? "./" : dir));
+}
+
+static std::string currentRecord() {
+    std::vector<FileFacts> facts;
+    for (size_t i = 0; i < archiveFiles.size(); ++i) facts.push_back(fileFacts(archiveFiles[i]));
+    return classArchiveRecord(facts);
+}
+
+static std::string fileText(const std::string& path) {
+    std::vector<char> bytes;
+    int error = 0;
+    if (readFileBytes(path, bytes, error) != ReadDone) return std::string();
+    return std::string(bytes.begin(), bytes.end());
+}
+
+static bool writeText(const std::string& path, const std::string& text) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == NULL) return false;
+    bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    return std::fclose(file) == 0 && written;
+}
+
+void placeClassArchive(const std::string& javaPath, const std::string& jvmOptions, const std::string& cp,
+                       const std::string& jar) {
+    JavaRuntime runtime;
+    int version = configuredJavaRuntime(javaPath, runtime) ? runtime.version : 0;
+    if (version == 0) {
+        writeLine(stdout, "classArchive=none: the version of " + javaPath + " cannot be read from its release file");
+        return;
+    }
+    if (version < 13) {
+        writeLine(stdout, "classArchive=none: Java " + std::to_string(version) +
+                              " keeps no archive of an application's classes; 13 or later does");
+        return;
+    }
+    // Beside the application, where Java can write; else in the user's own
+    // folder, as for an application in Program Files.
+    std::string folder = appDir;
+    bool inUserFolder = !folderWritable(folder);
+    if (inUserFolder) folder = userCacheFolder(launcherName(exeFileName));
+    if (folder.empty()) {
+        writeLine(stdout, "classArchive=none: neither the application's folder nor the user's can be written");
+        return;
+    }
+    classArchive = folder + classArchiveName(exeFileName, appDir, inUserFolder, version, jvmOptions);
+    classArchiveJava = version;
+    archiveJava = runtime.executable;
+    archiveClassPath = jar.empty() ? cp : jar;
+    // The JVM ignores an archive made for another runtime or another jar,
+    // and would never make a new one: what it was made for is kept beside it.
+    std::string real = resolvedProgram(runtime.executable);
+    archiveFiles.assign(1, real);
+    archiveFiles.push_back(javaHomeOf(real) + "release");
+    char listSeparator = nativePathRules == WindowsPaths ? ';' : ':';
+    std::vector<std::string> files = classPathFiles(cp, jar, listSeparator, jarsInAppDir);
+    for (size_t i = 0; i < files.size(); ++i) archiveFiles.push_back(inAppDir(files[i]));
+
+    if (!archiveThere()) return;
+    std::string change = classArchiveRecordChange(fileText(recordPath()), currentRecord());
+    if (change.empty()) return;
+    writeLine(stdout, "classArchiveStale=" + classArchive + ": " + change);
+    removeClassArchive();
+}
+
+void removeClassArchive() {
+    if (!archiveThere()) return;
+    // The JVM makes its archives read-only.
+    if (removeFile(classArchive)) {
+        removeFile(recordPath());
+        writeLine(stdout, "classArchiveRemoved=" + classArchive);
+    } else {
+        writeLine(stdout, "classArchiveNotRemoved=" + classArchive);
+    }
+}
+
+std::string classArchiveRunOptions() {
+    if (classArchive.empty()) return std::string();
+    if (archiveThere()) {
+        writeLine(stdout, "classArchive=" + classArchive + ": used");
+        return classArchiveOptions(classArchiveJava, classArchive, true, "");
+    }
+    // A file of our own for the list: the JVM then never has to say that it
+    // could not make one. Each start has its own, as two may run at once.
+    classList = classArchive + "." + std::to_string(processId()) + ".classlist";
+    if (!writeText(classList, "")) {
+        writeLine(stdout, "classArchive=" + classArchive + ": none this time: no list of classes can be made beside it");
+        classList.clear();
+        return std::string();
+    }
+    writeLine(stdout, "classArchive=" + classArchive + ": recording the classes, to make it after the application ends");
+    return classArchiveOptions(classArchiveJava, classArchive, false, classList);
+}
+
+void startClassArchiveMaker() {
+    if (classList.empty()) return;
+    std::string list = classList;
+    classList.clear();
+    // An application that never got to run (the stand-in of a test, a JVM
+    // that did not start) recorded nothing to make an archive of.
+    FileFacts listed = fileFacts(list);
+    if (!listed.exists || listed.size == 0 || archiveThere()) {
+        removeFile(list);
+        return;
+    }
+    std::string job = classArchive + "." + std::to_string(processId()) + ".job";
+    std::string text = "java=" + archiveJava + "\nversion=" + std::to_string(classArchiveJava) + "\ndir=" + appDir +
+                       "\nclasslist=" + list + "\narchive=" + classArchive + "\nclasspath=" + archiveClassPath + "\n";
+    for (size_t i = 0; i < archiveFiles.size(); ++i) text += "file=" + archiveFiles[i] + "\n";
+    if (writeText(job, text) && startJobInBackground(job)) {
+        writeLine(stdout, "classArchiveMaking=" + classArchive);
+        return;
+    }
+    writeLine(stdout, "classArchiveNotMade=" + classArchive + ": the launcher cannot start again to make it");
+    removeFile(job);
+    removeFile(list);
+}
+
+int runClassArchiveJob() {
+    const char* job = std::getenv(JOB_VARIABLE);
+    if (job == NULL || job[0] == '\0') return -1;
+    std::string text = fileText(job);
+    removeFile(job);
+    std::map<std::string, std::string> values;
+    std::vector<std::string> files;
+    std::string::size_type at = 0;
+    while (at < text.size()) {
+        std::string::size_type end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        at = end + 1;
+        std::string::size_type eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        if (line.compare(0, eq, "file") == 0) files.push_back(line.substr(eq + 1));
+        else values[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    std::string archive = values["archive"], list = values["classlist"];
+    if (archive.empty() || list.empty() || values["java"].empty()) return 1;
+    classArchive = archive;
+    archiveFiles = files;
+    // What it is made for, as it is before the making: a file that changes
+    // meanwhile makes the record differ, and the next start makes it anew.
+    std::string record = currentRecord();
+    // Under a name of its own, renamed into place when whole: no start
+    // ever maps half an archive, and two makers at once leave one.
+    std::string part = archive + "." + std::to_string(processId()) + ".part";
+    std::string command = classArchiveDumpCommand(values["java"], std::atoi(values["version"].c_str()), list, part,
+                                                  values["classpath"]);
+    int made = runQuietly(values["java"], command, values["dir"]);
+    unsigned long error = 0;
+    bool done = made == 0 && fileFacts(part).size > 0 && writeText(part + ".record", record) &&
+                replaceFile(part + ".record", recordPath(), error) == Replaced &&
+                replaceFile(part, archive, error) == Replaced;
+    if (!done) removeFile(part);
+    removeFile(part + ".record");
+    removeFile(list);
+    return done ? 0 : 1;
 }

@@ -1,15 +1,54 @@
 // A class-data archive that the launcher keeps for the main application
-// (the key classArchive): the JVM maps the classes it archived at an
-// earlier start instead of loading them again.
+// (the key classArchive): the JVM maps the classes it archived instead of
+// loading them again. The application's own run only records which classes
+// it loads, in a file the launcher has made for it; the archive is made
+// from that list after the application has ended, by the launcher started
+// again in the background, in a JVM of its own whose output goes nowhere
+// and whose failure only leaves no archive. So nothing of the archive ever
+// reaches the application's exit code or output.
 #pragma once
 
 #include <string>
+#include <vector>
 
-// The options that give the JVM of this major version its archive, each
-// after a blank, with the JVM's archive messages off: JDK 13-18 make one
-// at exit or use the one there is, JDK 19-24 keep theirs up to date, JDK 25
-// and later keep an ahead-of-time cache. Empty below 13.
-std::string classArchiveOptions(int javaVersion, const std::string& archive, bool exists);
+extern std::string classArchive;  // the archive's path; empty: none this run
+extern int classArchiveJava;      // the major version of the JVM it is for
+
+// With the key set, from readBootXml: where the archive lives and what it
+// is for (the runtime that javaPath starts, the class path of jar, else of
+// cp). An archive made for anything else is removed, with a line that
+// says what changed. Lines say why there is none, where there is none.
+void placeClassArchive(const std::string& javaPath, const std::string& jvmOptions, const std::string& cp,
+                       const std::string& jar);
+
+// The options for the main application's next run, each after a blank:
+// the archive where it is there, else a recording of the classes it loads
+// where the launcher could make the file for it; with a line saying which.
+std::string classArchiveRunOptions();
+
+// After a swap: the archive holds the old version's classes.
+void removeClassArchive();
+
+// At the end of the launcher's run: when a run recorded its classes, the
+// launcher starts again in the background to make the archive from them.
+void startClassArchiveMaker();
+
+// The launcher started so (LAUNCHER_CLASS_ARCHIVE_JOB names its job):
+// makes the archive and returns the exit status; -1 when not started so.
+int runClassArchiveJob();
+
+// The options for a run of a JVM of this major version, each after a
+// blank, with the JVM's archive messages off: the archive where it exists,
+// else the class list to record (none when classList is empty). Empty
+// below 13.
+std::string classArchiveOptions(int javaVersion, const std::string& archive, bool exists,
+                                const std::string& classList);
+
+// The command line that makes the archive at output from the recorded
+// class list, for the class path the application runs with; Java 25 and
+// later also link the classes ahead of time.
+std::string classArchiveDumpCommand(const std::string& java, int javaVersion, const std::string& classList,
+                                    const std::string& output, const std::string& classPath);
 
 // The launcher's name: exeFileName less its extension.
 std::string launcherName(const std::string& exeFileName);
@@ -21,11 +60,46 @@ std::string launcherName(const std::string& exeFileName);
 std::string classArchiveName(const std::string& exeFileName, const std::string& appDir, bool inUserFolder,
                              int javaVersion, const std::string& jvmOptions = std::string());
 
+// What an archive is made for: a file (the runtime's executable and release
+// file, each jar of the class path) with its size and time, or its absence.
+struct FileFacts {
+    std::string path;
+    bool exists;
+    unsigned long long size;
+    long long time;
+};
+// The record kept beside the archive: one line per file.
+std::string classArchiveRecord(const std::vector<FileFacts>& facts);
+// What differs between the record stored and the one of today: the first
+// file that changed, came or went ("lib/a.jar changed"); empty when none.
+std::string classArchiveRecordChange(const std::string& stored, const std::string& current);
+
+// The class path the application runs with: the jar where there is one
+// (java -jar ignores -cp), else each entry of cp; "dir/*" stands for the
+// jars in dir, as Java expands it (jarsIn gives them).
+std::vector<std::string> classPathFiles(const std::string& cp, const std::string& jar, char listSeparator,
+                                        std::vector<std::string> (*jarsIn)(const std::string& dir));
+
 // Whether the launcher may create files in dir (ending in a separator).
 bool folderWritable(const std::string& dir);
 
-// The user's folder for caches, below the local application data
+// Platform: the user's folder for caches, below the local application data
 // (%LOCALAPPDATA% on Windows, $XDG_CACHE_HOME or ~/.cache on POSIX), in a
 // folder named name, made when missing; with its separator. Empty when
 // there is none.
 std::string userCacheFolder(const std::string& name);
+// Platform: the facts of the file at path.
+FileFacts fileFacts(const std::string& path);
+// Platform: the jars (.jar, .JAR) in dir, sorted, each as dir + name.
+std::vector<std::string> jarsIn(const std::string& dir);
+// Platform: removes a file, read-only or not; false when it stays.
+bool removeFile(const std::string& path);
+// Platform: starts the launcher itself in the background, detached from
+// this run, at a low priority and with no output, with
+// LAUNCHER_CLASS_ARCHIVE_JOB set to job.
+bool startJobInBackground(const std::string& job);
+// Platform: runs program with commandLine in dir, its output nowhere, and
+// waits; its exit code, or -1 when it could not start.
+int runQuietly(const std::string& program, const std::string& commandLine, const std::string& dir);
+// Platform: this process's id, for names that two starts at once keep apart.
+unsigned long processId();

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "apppaths.h"
 #include "baseutil.h"
 
 std::string userCacheFolder(const std::string& name) {
@@ -17,4 +18,76 @@ std::string userCacheFolder(const std::string& name) {
     std::string ansi;
     if (!toAnsiExactly(folder, ansi) && !toAnsiExactly(shortPath(folder), ansi)) return std::string();
     return ansi.empty() ? ansi : ansi + "\\";
+}
+
+FileFacts fileFacts(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    FileFacts facts = {path, GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) != 0, 0, 0};
+    if (facts.exists) {
+        facts.size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        facts.time = static_cast<long long>((static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                            data.ftLastWriteTime.dwLowDateTime);
+    }
+    return facts;
+}
+
+std::vector<std::string> jarsIn(const std::string& dir) {
+    std::vector<std::string> jars;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((dir + "*.jar").c_str(), &found);  // any case, as Windows compares
+    if (search == INVALID_HANDLE_VALUE) return jars;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) jars.push_back(dir + found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    // A plain sort: the handful of jars of a folder.
+    for (size_t i = 1; i < jars.size(); ++i)
+        for (size_t j = i; j > 0 && jars[j] < jars[j - 1]; --j) jars[j].swap(jars[j - 1]);
+    return jars;
+}
+
+bool removeFile(const std::string& path) {
+    // DeleteFile refuses a read-only file, and the JVM makes its archives so.
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return DeleteFileA(path.c_str()) != 0;
+}
+
+unsigned long processId() {
+    return GetCurrentProcessId();
+}
+
+bool startJobInBackground(const std::string& job) {
+    std::string self = currentModulePath();
+    if (self.empty() || !SetEnvironmentVariableA("LAUNCHER_CLASS_ARCHIVE_JOB", job.c_str())) return false;
+    std::string commandLine = "\"" + self + "\"";
+    STARTUPINFOA si;
+    ZeroMemory(&si, sizeof(si));
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi;
+    // No handles of ours: nothing of it reaches the application's output.
+    // At idle priority, behind every start of the application.
+    BOOL started = CreateProcessA(self.c_str(), &commandLine[0], NULL, NULL, FALSE,
+                                  CREATE_NO_WINDOW | IDLE_PRIORITY_CLASS, NULL, NULL, &si, &pi);
+    SetEnvironmentVariableA("LAUNCHER_CLASS_ARCHIVE_JOB", NULL);
+    if (!started) return false;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return true;
+}
+
+int runQuietly(const std::string& program, const std::string& commandLine, const std::string& dir) {
+    std::string line = commandLine;
+    STARTUPINFOA si;
+    ZeroMemory(&si, sizeof(si));
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi;
+    if (!CreateProcessA(program.c_str(), &line[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL,
+                        dir.empty() ? NULL : dir.c_str(), &si, &pi))
+        return -1;
+    CloseHandle(pi.hThread);
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    return static_cast<int>(code);
 }

@@ -71,13 +71,18 @@ std::string javaExecutableName(const std::string& javaPath, PathRules rules) {
     return fname.empty() ? "java" : fname + ext;
 }
 
-int installedJavaVersion(const std::string& executable) {
+std::string javaHomeOf(const std::string& executable) {
     std::string drive, dir, fname, ext;
     splitPath(executable, nativePathRules, drive, dir, fname, ext, nativeLeadByte);
-    // dir is HOME/bin/: the release file is in HOME.
+    // dir is HOME/bin/.
     std::string binDir = drive + dir;
-    if (binDir.size() < 2) return 0;
-    std::string home = parentDirOf(binDir.substr(0, binDir.size() - 1), nativePathRules, nativeLeadByte);
+    if (binDir.size() < 2) return std::string();
+    return parentDirOf(binDir.substr(0, binDir.size() - 1), nativePathRules, nativeLeadByte);
+}
+
+int installedJavaVersion(const std::string& executable) {
+    std::string home = javaHomeOf(executable);
+    if (home.empty()) return 0;
     std::vector<char> bytes;
     int error = 0;
     if (readFileBytes(home + "release", bytes, error) != ReadDone) return 0;

@@ -53,6 +53,10 @@ int releaseFileVersion(const std::string& releaseText);
 // configured value, quotes dropped; the platform's Java when it has none.
 std::string javaExecutableName(const std::string& javaPath, PathRules rules);
 
+// The home of the runtime whose executable this is (the folder above bin),
+// with its separator; empty when the path has no folder above one.
+std::string javaHomeOf(const std::string& executable);
+
 // The major version of the runtime whose executable this is, read from
 // the release file of its home (the folder above bin); 0 when unknown.
 int installedJavaVersion(const std::string& executable);

@@ -24,8 +24,6 @@ std::string passedArguments;
 std::string jar2;
 int EXIT_doUpdate = 21;
 std::string javaMissing;
-std::string classArchive;
-int classArchiveJava = 0;
 size_t jvmOptionsEnd = 0;
 
 // fileExists wants a mutable copy of the path.
@@ -97,7 +95,6 @@ std::string unpassableArgumentMessage(const std::string& argument) {
            "名前をシステムの文字コードにある文字だけに変えてから開き直してください。";
 }
 
-static void placeClassArchive(const std::string& javaPath, const std::string& jvmOptions);
 
 void readBootXml(std::string bootXmPath) {
     boost::property_tree::ptree pt = readXmlFile(bootXmPath);
@@ -136,7 +133,7 @@ void readBootXml(std::string bootXmPath) {
     if (isTrue(classArchiveValue)) {
         // The archive's options after the vendor's, so that ours hold; an
         // archive made under other options is another file.
-        placeClassArchive(javaPath, jvmOptions);
+        placeClassArchive(javaPath, jvmOptions, cp, jar);
         jvmOptionsEnd = buildCommandLine(javaPath, Xmn, Xms, Xmx, "", "", "", "", jvmOptions).size();
     }
     javaCommandLine = commandLine;
@@ -149,33 +146,6 @@ std::string mainCommandLine(const std::string& archiveOptions) {
     if (archiveOptions.empty()) return javaCommandLine + passedArguments;
     size_t at = jvmOptionsEnd < javaCommandLine.size() ? jvmOptionsEnd : javaCommandLine.size();
     return javaCommandLine.substr(0, at) + archiveOptions + javaCommandLine.substr(at) + passedArguments;
-}
-
-// Sets classArchive and classArchiveJava for the JVM that javaPath starts,
-// or says why it gets none.
-static void placeClassArchive(const std::string& javaPath, const std::string& jvmOptions) {
-    JavaRuntime runtime;
-    int version = configuredJavaRuntime(javaPath, runtime) ? runtime.version : 0;
-    if (version == 0) {
-        writeLine(stdout, "classArchive=none: the version of " + javaPath + " cannot be read from its release file");
-        return;
-    }
-    if (version < 13) {
-        writeLine(stdout, "classArchive=none: Java " + std::to_string(version) +
-                              " keeps no archive of an application's classes; 13 or later does");
-        return;
-    }
-    // Beside the application, where it can write; else in the user's own
-    // folder, as for an application in Program Files.
-    std::string folder = appDir;
-    bool inUserFolder = !folderWritable(folder);
-    if (inUserFolder) folder = userCacheFolder(launcherName(exeFileName));
-    if (folder.empty()) {
-        writeLine(stdout, "classArchive=none: neither the application's folder nor the user's can be written");
-        return;
-    }
-    classArchive = folder + classArchiveName(exeFileName, appDir, inUserFolder, version, jvmOptions);
-    classArchiveJava = version;
 }
 
 int readLauncherArguments(int argc, char** argv) {
@@ -223,8 +193,7 @@ void renameUpFile() {
             writeLine(stdout, "remove succeed.");
             // The archive holds the old version's classes: the new one's
             // first start makes a fresh one.
-            if (!classArchive.empty() && std::remove(classArchive.c_str()) == 0)
-                writeLine(stdout, "classArchiveRemoved=" + classArchive);
+            removeClassArchive();
             return;
         }
         if (result != ReplaceBusy || waited >= 1500) {
@@ -249,14 +218,8 @@ int launchJava(std::string currentDir, std::string commandLine, int doWait) {
 
 int launchMainApp() {
     std::string currentDir = appDir;
-    std::string options;
-    if (!classArchive.empty()) {
-        // Looked at each time: the first run makes it.
-        bool exists = pathFileExists(classArchive) != 0;
-        writeLine(stdout, "classArchive=" + classArchive + (exists ? ": used" : ": being made"));
-        options = classArchiveOptions(classArchiveJava, classArchive, exists);
-    }
-    return launchJava(currentDir, mainCommandLine(options), 1);
+    // Looked at each time: an earlier run of the loop may have made it.
+    return launchJava(currentDir, mainCommandLine(classArchiveRunOptions()), 1);
 }
 
 int launchUpdater() {
@@ -288,6 +251,9 @@ void runUpdateLoop() {
 }
 
 int launcherMain(int argc, char** argv) {
+    // Started again in the background to make the class archive.
+    int job = runClassArchiveJob();
+    if (job >= 0) return job;
     bufferOutput();
     writeLine(stdout, "argc=" + std::to_string(argc));
     writeLine(stdout, std::string("argv[0]=") + (argc > 0 ? argv[0] : ""));
@@ -340,5 +306,6 @@ int launcherMain(int argc, char** argv) {
     renameUpFile();
     runUpdateLoop();
     releaseChildProcess();
+    startClassArchiveMaker();
     return retCode;
 }

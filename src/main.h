@@ -11,8 +11,6 @@ extern std::string passedArguments;  // those arguments, quoted, each after a bl
 extern std::string jar2;             // the "-jar" item exactly as the file gives it
 extern int EXIT_doUpdate;            // the main application asks for the updater
 extern std::string javaMissing;      // the message when no Java runtime fits; empty when one does
-extern std::string classArchive;     // the main application's class-data archive; empty: none
-extern int classArchiveJava;         // the major version of the JVM it is for
 extern size_t jvmOptionsEnd;         // where in javaCommandLine the JVM's options end
 
 // The command line from the looked-up values, the placeholders of javaPath

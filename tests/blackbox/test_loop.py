@@ -427,18 +427,34 @@ def test_java_search(app, request, items, layout):
 
 
 # The class-data archive (classArchive): the stand-in Java under stand-in
-# runtimes of each version. Each row: the runtime's version, whether an
-# archive is there before the start, whether an update is staged, and the
-# options expected on the main application's line (ARCHIVE: its path).
+# runtimes of each version. Each row: the runtime's version, the archive
+# there before the start (none; CURRENT: read-only, as the JVM leaves it,
+# with the record of what it was made for; UNRECORDED: an older launcher's,
+# without one), whether an update is staged, and the options expected on
+# the main application's line (ARCHIVE: its path; LIST: the class list the
+# run records, named after the launcher's process).
+CURRENT, UNRECORDED = "current", "unrecorded"
+RECORDING = " -Xlog:cds*=off -XX:DumpLoadedClassList=LIST"
 ARCHIVES = [
-    ("11", False, False, None),
-    ("17.0.9", False, False, " -Xlog:cds*=off -XX:ArchiveClassesAtExit=ARCHIVE"),
-    ("17.0.9", True, False, " -Xlog:cds*=off -XX:SharedArchiveFile=ARCHIVE"),
-    ("21.0.1", True, False, " -Xlog:cds*=off -XX:+AutoCreateSharedArchive -XX:SharedArchiveFile=ARCHIVE"),
-    ("25", True, False, " -Xlog:cds*=off -Xlog:aot*=off -XX:AOTCache=ARCHIVE"),
-    # The swap takes the old version's archive with it.
-    ("17.0.9", True, True, " -Xlog:cds*=off -XX:ArchiveClassesAtExit=ARCHIVE"),
+    ("11", None, False, None),
+    ("17.0.9", None, False, RECORDING),
+    ("17.0.9", CURRENT, False, " -Xlog:cds*=off -XX:SharedArchiveFile=ARCHIVE"),
+    ("21.0.1", CURRENT, False, " -Xlog:cds*=off -XX:SharedArchiveFile=ARCHIVE"),
+    ("25", CURRENT, False, " -Xlog:cds*=off -Xlog:aot*=off -XX:SharedArchiveFile=ARCHIVE"),
+    ("25", None, False, " -Xlog:cds*=off -Xlog:aot*=off -XX:DumpLoadedClassList=LIST"),
+    # The swap takes the old version's archive with it, read-only or not.
+    ("17.0.9", CURRENT, True, RECORDING),
+    # An archive whose record is missing is made anew.
+    ("17.0.9", UNRECORDED, False, RECORDING),
 ]
+
+
+def file_record(app, path, launcher_path):
+    """A line of the record, as the launcher writes it: the path as it sees
+    it, the size and the time (nanoseconds; Windows: 100 ns since 1601)."""
+    st = path.stat()
+    time = st.st_mtime_ns if app.kind == "native" else st.st_mtime_ns // 100 + 116444736000000000
+    return f"{launcher_path}\t{st.st_size}\t{time}\n"
 
 
 @pytest.mark.parametrize("version, archived, staged, options", ARCHIVES)
@@ -448,11 +464,20 @@ def test_class_archive(app, launch, version, archived, staged, options):
     app.script(21, 0)
     app.script(0, where="updater")
     archive = app.app_dir + ("launcher.aot" if version == "25" else "launcher.jsa")
-    if archived:
-        (app.root / archive[len(app.app_dir):]).write_bytes(b"an earlier start's archive")
+    stored = app.root / archive[len(app.app_dir):]
     if staged:
         (app.root / "app.jar").write_text("version 1")
         (app.root / "app.up").write_bytes(WHOLE)
+    if archived:
+        stored.write_bytes(b"an earlier start's archive")
+        stored.chmod(0o444)
+    if archived == CURRENT:
+        home = app.root / "runtimes" / "jdk"
+        exe_file = home / "bin" / ("fakejava.exe" if app.kind == "wine" else "fakejava")
+        (app.root / "app.jar").touch()
+        Path(str(stored) + ".record").write_text(
+            file_record(app, exe_file, exe) + file_record(app, home / "release", app.path("runtimes", "jdk", "release"))
+            + file_record(app, app.root / "app.jar", app.app_dir + "app.jar"))
     r = launch()
     lines = r.normalised()
     assert r.returncode == 0 and r.messages == [], r.stderr
@@ -463,12 +488,19 @@ def test_class_archive(app, launch, version, archived, staged, options):
         assert "classArchive=none: Java 11 keeps no archive of an application's classes; 13 or later does" in lines
         assert commands == [plain] * 3
         return
-    main = exe + "  -Xmx64m" + options.replace("ARCHIVE", archive) + " -jar app.jar"
+    pid = next(l.split("==")[1] for l in r.lines if l.startswith("execute:processId=="))
+    main = exe + "  -Xmx64m" + options.replace("ARCHIVE", archive).replace(
+        "LIST", f"{archive}.{pid}.classlist") + " -jar app.jar"
     # The updater is another program: its line stays as it was.
     assert commands == [main, plain, main]
-    assert (f"classArchive={archive}: used" in lines) == (archived and not staged)
-    assert (f"classArchiveRemoved={archive}" in lines) == staged
-    assert (app.root / archive[len(app.app_dir):]).exists() == (archived and not staged)
+    kept = archived == CURRENT and not staged
+    assert (f"classArchive={archive}: used" in lines) == kept
+    assert (f"classArchiveRemoved={archive}" in lines) == (archived is not None and not kept)
+    assert (f"classArchiveStale={archive}: no record of what it was made for" in lines) == (archived == UNRECORDED)
+    assert stored.exists() == kept
+    # The stand-in records no classes: nothing to make, and nothing left.
+    assert not any(l.startswith("classArchiveMaking=") for l in lines)
+    assert not [p.name for p in app.root.iterdir() if p.name.endswith((".classlist", ".job", ".part"))]
 
 
 @pytest.mark.kinds("native")
@@ -495,7 +527,7 @@ def test_class_archive_of_a_read_only_application_goes_to_the_users_folder(kind)
         lines = r.normalised()
         archive = [l for l in lines if l.startswith("classArchive=")]
         assert len(archive) == 1 and archive[0].startswith(f"classArchive={cache}/launcher/launcher-"), lines
-        assert archive[0].endswith(".jsa: being made")
+        assert archive[0].endswith(".jsa: recording the classes, to make it after the application ends")
         assert (cache / "launcher").is_dir()
         assert r.returncode == 0 and len(app.runs()) == 1
     finally:
@@ -519,7 +551,12 @@ def test_real_jvm_starts_past_a_damaged_class_archive(tmp_path, kind, request, v
     (app.root / "updated").touch()  # the application ends with 0
     app.boot_items([("java", java), ("-jar", "app.jar"), ("classArchive", "y")])
     archive = app.root / ("launcher.aot" if version == "25" else "launcher.jsa")
-    archive.write_bytes(b"half an archive, from a start that was cut short")
+    archive.write_bytes(b"half an archive, damaged on the disk")
+    # Made for this very runtime and jar, as far as the launcher can tell.
+    real = Path(os.path.realpath(java))
+    Path(str(archive) + ".record").write_text(
+        file_record(app, real, real) + file_record(app, real.parent.parent / "release", real.parent.parent / "release")
+        + file_record(app, app.root / "app.jar", app.app_dir + "app.jar"))
     r = run(app, request)
     assert r.returncode == 0 and f"classArchive={archive}: used" in r.lines
     assert "main: updated=true" in r.lines and "launchJava:retCode=0" in r.lines

@@ -198,21 +198,30 @@ TEST(ReadBootXml, QuotesAnExistingJavaWithBlanks) {
 }
 
 TEST(CommandLine, ClassArchiveOptions) {
-    struct Case { int version; const char* archive; bool exists; const char* options; };
+    // The application's run maps the archive, or records its classes into
+    // a file made for it; nothing when there is neither.
+    struct Case { int version; const char* archive; bool exists; const char* list; const char* options; };
     const Case cases[] = {
-        {11, "/a/app.jsa", false, ""},
-        {12, "/a/app.jsa", true, ""},
-        {13, "/a/app.jsa", false, " -Xlog:cds*=off -XX:ArchiveClassesAtExit=/a/app.jsa"},
-        {17, "/a/app.jsa", true, " -Xlog:cds*=off -XX:SharedArchiveFile=/a/app.jsa"},
-        {17, "C:\\Program Files\\My App\\app.jsa", true,
+        {11, "/a/app.jsa", false, "/a/app.jsa.7.classlist", ""},
+        {12, "/a/app.jsa", true, "", ""},
+        {13, "/a/app.jsa", false, "/a/app.jsa.7.classlist", " -Xlog:cds*=off -XX:DumpLoadedClassList=/a/app.jsa.7.classlist"},
+        {17, "/a/app.jsa", true, "", " -Xlog:cds*=off -XX:SharedArchiveFile=/a/app.jsa"},
+        {17, "C:\\Program Files\\My App\\app.jsa", true, "",
          " -Xlog:cds*=off \"-XX:SharedArchiveFile=C:\\Program Files\\My App\\app.jsa\""},
-        {19, "/a/app.jsa", false, " -Xlog:cds*=off -XX:+AutoCreateSharedArchive -XX:SharedArchiveFile=/a/app.jsa"},
-        {24, "/a/app.jsa", true, " -Xlog:cds*=off -XX:+AutoCreateSharedArchive -XX:SharedArchiveFile=/a/app.jsa"},
-        {25, "/a/app.aot", false, " -Xlog:cds*=off -Xlog:aot*=off -XX:AOTCacheOutput=/a/app.aot"},
-        {26, "/a/app.aot", true, " -Xlog:cds*=off -Xlog:aot*=off -XX:AOTCache=/a/app.aot"},
+        {17, "/a/app.jsa", false, "", ""},
+        {21, "/a/app.jsa", false, "/a/l", " -Xlog:cds*=off -XX:DumpLoadedClassList=/a/l"},
+        {25, "/a/app.aot", false, "/a/l", " -Xlog:cds*=off -Xlog:aot*=off -XX:DumpLoadedClassList=/a/l"},
+        {26, "/a/app.aot", true, "/a/l", " -Xlog:cds*=off -Xlog:aot*=off -XX:SharedArchiveFile=/a/app.aot"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(c.options, classArchiveOptions(c.version, c.archive, c.exists)) << c.version << " " << c.archive;
+        EXPECT_EQ(c.options, classArchiveOptions(c.version, c.archive, c.exists, c.list)) << c.version << " " << c.archive;
+
+    // The archive is made in a JVM of its own, for the application's class path.
+    EXPECT_EQ("/jdk/bin/java -Xshare:dump -XX:SharedClassListFile=/a/l -XX:SharedArchiveFile=/a/app.jsa.9.part -cp app.jar",
+              classArchiveDumpCommand("/jdk/bin/java", 17, "/a/l", "/a/app.jsa.9.part", "app.jar"));
+    EXPECT_EQ("\"C:\\Program Files\\jdk\\bin\\javaw.exe\" -Xshare:dump -XX:SharedClassListFile=l "
+              "-XX:SharedArchiveFile=a.part -XX:+AOTClassLinking -cp \"lib\\a b.jar;lib\\*\"",
+              classArchiveDumpCommand("C:\\Program Files\\jdk\\bin\\javaw.exe", 25, "l", "a.part", "lib\\a b.jar;lib\\*"));
 
     EXPECT_EQ("MyApp.jsa", classArchiveName("MyApp.exe", "C:\\MyApp\\", false, 17));
     EXPECT_EQ("launcher.aot", classArchiveName("launcher", "/opt/app/", false, 25));
@@ -227,6 +236,44 @@ TEST(CommandLine, ClassArchiveOptions) {
     EXPECT_EQ(0u, utf8.find("launcher-")) << utf8;
     EXPECT_NE(utf8, classArchiveName("launcher", "/opt/one/", false, 17, "-Dfile.encoding=MS932"));
     EXPECT_EQ("launcher.jsa", classArchiveName("launcher", "/opt/one/", false, 17, ""));
+}
+
+TEST(ClassArchive, TheRecordOfWhatItIsFor) {
+    auto facts = [](const char* path, bool exists, unsigned long long size, long long time) {
+        FileFacts f = {path, exists, size, time};
+        return f;
+    };
+    std::string made = classArchiveRecord({facts("/jdk/bin/java", true, 100, 5), facts("/jdk/release", true, 900, 5),
+                                           facts("/app/app.jar", true, 4000, 7)});
+    EXPECT_EQ("/jdk/bin/java\t100\t5\n/jdk/release\t900\t5\n/app/app.jar\t4000\t7\n", made);
+    struct Case { const char* name; std::vector<FileFacts> now; const char* change; };
+    const Case cases[] = {
+        {"the same", {facts("/jdk/bin/java", true, 100, 5), facts("/jdk/release", true, 900, 5),
+                      facts("/app/app.jar", true, 4000, 7)}, ""},
+        {"a jar touched", {facts("/jdk/bin/java", true, 100, 5), facts("/jdk/release", true, 900, 5),
+                           facts("/app/app.jar", true, 4000, 8)}, "/app/app.jar changed"},
+        {"another runtime", {facts("/jdk/bin/java", true, 100, 5), facts("/jdk/release", true, 901, 9),
+                             facts("/app/app.jar", true, 4000, 7)}, "/jdk/release changed"},
+        {"a jar gone", {facts("/jdk/bin/java", true, 100, 5), facts("/jdk/release", true, 900, 5),
+                        facts("/app/app.jar", false, 0, 0)}, "/app/app.jar is gone"},
+        {"a jar more", {facts("/jdk/bin/java", true, 100, 5), facts("/jdk/release", true, 900, 5),
+                        facts("/app/app.jar", true, 4000, 7), facts("/app/lib/b.jar", true, 1, 1)},
+         "/app/lib/b.jar is new"},
+        {"a jar fewer", {facts("/jdk/bin/java", true, 100, 5), facts("/jdk/release", true, 900, 5)},
+         "/app/app.jar is no longer used"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.change, classArchiveRecordChange(made, classArchiveRecord(c.now))) << c.name;
+    // An archive without a record (made by an older launcher) is made anew.
+    EXPECT_EQ("no record of what it was made for", classArchiveRecordChange("", made));
+
+    // The class path as Java runs it: the jar alone, else each entry, a
+    // folder's "*" standing for its jars.
+    auto jars = [](const std::string& dir) { return std::vector<std::string>{dir + "a.jar", dir + "b.JAR"}; };
+    typedef std::vector<std::string> Files;
+    EXPECT_EQ(Files({"app.jar"}), classPathFiles("lib/*", "app.jar", ':', jars));
+    EXPECT_EQ(Files({"classes", "lib/a.jar", "lib/b.JAR", "x.jar"}), classPathFiles("classes:lib/*::x.jar", "", ':', jars));
+    EXPECT_EQ(Files({"lib\\a.jar", "lib\\b.JAR", "a.jar", "b.JAR"}), classPathFiles("lib\\*;*", "", ';', jars));
+    EXPECT_EQ(Files({"lib/x*"}), classPathFiles("lib/x*", "", ':', jars));
 }
 
 TEST(JavaSearch, VersionReader) {
