@@ -218,6 +218,10 @@ def archive_rows(t, res, facts, targets):
             t.add("Java %s: launcher with classArchive / java -jar" % v, "", "", "", "skipped: " + facts["jvm_skip_" + v][0])
             targets.append("Java %s with classArchive: skipped, %s" % (v, facts["jvm_skip_" + v][0]))
             continue
+        first = hyperfine(os.path.join(res, "jvm-first-%s.json" % v))
+        t.timing("Java %s: the launcher, classArchive, first start (records)" % v, first["launcher"], 0)
+        t.add("Java %s: first start / java -jar, median" % v, "",
+              "%.3f" % (first["launcher"]["median"] / first["direct"]["median"]), "", "the archive is made after it")
         r = hyperfine(os.path.join(res, "jvm-%s.json" % v))
         t.timing("Java %s: java -jar, a Swing window" % v, r["direct"], 0)
         t.timing("Java %s: the launcher, classArchive, later starts" % v, r["launcher"], 0)

@@ -5,12 +5,13 @@ import shutil
 import subprocess
 import tempfile
 import textwrap
+import time
 from pathlib import Path
 
 import pytest
 
 import transcript
-from conftest import App, BOOT_FAILURE, JAVA_MISSING, LAUNCH_ERROR, UPDATE_FAILURE, WINE64, run, winpath
+from conftest import App, BOOT_FAILURE, JAVA_MISSING, LAUNCH_ERROR, SLOWDOWN, UPDATE_FAILURE, WINE64, run, winpath
 from jars import WHOLE
 
 
@@ -501,6 +502,30 @@ def test_class_archive(app, launch, version, archived, staged, options):
     # The stand-in records no classes: nothing to make, and nothing left.
     assert not any(l.startswith("classArchiveMaking=") for l in lines)
     assert not [p.name for p in app.root.iterdir() if p.name.endswith((".classlist", ".job", ".part"))]
+
+
+def test_class_archive_is_made_in_the_background(app, launch):
+    # The stand-in records classes where fakejava.classes names them, and
+    # dumps an archive as a JVM would.
+    _, exe = runtime(app, "jdk", "17.0.9")
+    app.boot_items([("java", exe), ("-jar", "app.jar"), ("classArchive", "y")])
+    (app.root / "fakejava.classes").write_text("java/lang/Object\n")
+    app.script(7, 7)
+    archive = app.app_dir + "launcher.jsa"
+    first = launch()
+    assert first.returncode == 0 and first.messages == [] and "launchJava:retCode=7" in first.lines
+    assert f"classArchiveMaking={archive}" in first.lines, first.lines
+    stored = app.root / "launcher.jsa"
+    for _ in range(int(600 * SLOWDOWN)):
+        if stored.exists() and not [p for p in app.root.iterdir() if p.name.endswith((".job", ".classlist"))]:
+            break
+        time.sleep(0.1)
+    assert stored.read_text() == "archived by fakejava\n"
+    assert Path(str(stored) + ".record").read_text().startswith(exe + "\t")
+    dump = app.runs()[1]["args"]
+    assert dump[0] == "-Xshare:dump" and dump[-2:] == ["-cp", "app.jar"], dump
+    second = launch()
+    assert f"classArchive={archive}: used" in second.lines and "launchJava:retCode=7" in second.lines
 
 
 @pytest.mark.kinds("native")

@@ -9,7 +9,8 @@
 // 0x hex), "signal:N" (POSIX: dies of signal N), optionally followed by
 // ",write=PATH" to create PATH first (as an updater staging a file does),
 // with the bytes of fakejava.stage in that directory, or a line of text.
-// No script, or no step left: exit 0.
+// No script, or no step left: exit 0. It also plays a JVM's recording of
+// the classes it loads and its making of a class-data archive.
 #include <cstdio>
 #include <cstdlib>
 #include <csignal>
@@ -76,6 +77,29 @@ int main(int argc, char** argv) {
             std::string line;
             if (std::getline(file, line)) log << "read[" << i << "]=" << line << "\n";
         }
+    }
+
+    // A class-data archive's two steps, as a JVM takes them: a run that
+    // records the classes it loads (only where fakejava.classes says which),
+    // and a dump that writes the archive, taking no step of the script.
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg.compare(0, 24, "-XX:DumpLoadedClassList=") == 0) {
+            std::ifstream classes("fakejava.classes", std::ios::binary);
+            std::ofstream list(arg.substr(24).c_str(), std::ios::binary | std::ios::app);
+            if (classes) list << classes.rdbuf();
+        }
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) != "-Xshare:dump") continue;
+        for (int k = 1; k < argc; ++k) {
+            std::string arg = argv[k];
+            if (arg.compare(0, 22, "-XX:SharedArchiveFile=") == 0) {
+                std::ofstream archive(arg.substr(22).c_str(), std::ios::binary);
+                archive << "archived by fakejava\n";
+            }
+        }
+        finish(0);
     }
 
     std::string step, rest;

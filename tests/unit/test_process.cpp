@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <vector>
 
 #include "apppaths.h"
 #include "argutil.h"
+#include "classarchive.h"
 #include "main.h"
 #include "pathconst.h"
 #include "procutil.h"
@@ -188,6 +190,52 @@ TEST(ModuleUpdate, StartsInTheCurrentFolderAndShowsNoMessage) {
     EXPECT_EQ("moduleUpdate#1:commandLine=no-such-program-anywhere x\n"
               "execute:createProcessResult==0\n"
               "moduleUpdate#2:retCode=1\n", out);
+}
+
+// The launcher started again to make the class archive: the stand-in
+// plays the JVM that dumps it, writing the part it is given.
+TEST(ClassArchive, TheJobMakesTheArchiveInOneStep) {
+    struct Case { const char* name; const char* step; bool made; };
+    const Case cases[] = {{"the JVM makes it", "0,write=PART", true},
+                          {"the JVM fails", "1", false},
+                          {"the JVM ends well but writes nothing", "0", false}};
+    for (const Case& c : cases) {
+        std::string dir = makeTempDir();
+        std::string archive = dir + "launcher.jsa", list = archive + ".1.classlist", job = archive + ".1.job";
+        std::string part = "launcher.jsa." + std::to_string(processId()) + ".part";
+        std::string step = c.step;
+        if (step.find("PART") != std::string::npos) step.replace(step.find("PART"), 4, part);
+        writeFile(dir + "fakejava.script", step + "\n");
+        writeFile(list, "java/lang/Object\n");
+        writeFile(dir + "app.jar", "the application");
+        writeFile(job, "java=" + fakeJavaPath() + "\nversion=17\ndir=" + dir + "\nclasslist=" + list +
+                           "\narchive=" + archive + "\nclasspath=app.jar\nfile=" + dir + "app.jar\n");
+#ifdef _WIN32
+        _putenv_s("LAUNCHER_CLASS_ARCHIVE_JOB", job.c_str());
+#else
+        setenv("LAUNCHER_CLASS_ARCHIVE_JOB", job.c_str(), 1);
+#endif
+        int status = runClassArchiveJob();
+#ifdef _WIN32
+        _putenv_s("LAUNCHER_CLASS_ARCHIVE_JOB", "");
+#else
+        unsetenv("LAUNCHER_CLASS_ARCHIVE_JOB");
+#endif
+        EXPECT_EQ(c.made ? 0 : 1, status) << c.name;
+        EXPECT_EQ(c.made ? "staged by fakejava\n" : "<missing>", readFile(archive)) << c.name;
+        FileFacts jar = fileFacts(dir + "app.jar");
+        EXPECT_EQ(c.made ? dir + "app.jar\t15\t" + std::to_string(jar.time) + "\n" : "<missing>",
+                  readFile(archive + ".record")) << c.name;
+        // Nothing of the making stays behind, made or not.
+        for (const std::string& left : {list, job, dir + part, dir + part + ".record"})
+            EXPECT_FALSE(pathExists(left)) << c.name << ": " << left;
+        std::string log = readFile(dir + "fakejava.log");
+        EXPECT_NE(std::string::npos, log.find("arg[1]=-Xshare:dump\narg[2]=-XX:SharedClassListFile=" + list +
+                                              "\narg[3]=-XX:SharedArchiveFile=" + archive + "." +
+                                              std::to_string(processId()) + ".part\narg[4]=-cp\narg[5]=app.jar\n"))
+            << log;
+    }
+    classArchive.clear();
 }
 
 TEST(UpdateLoop, HandlesDoNotGrowOverManyCycles) {
