@@ -274,6 +274,9 @@ void startClassArchiveMaker() {
 int runClassArchiveJob() {
     const char* job = std::getenv(JOB_VARIABLE);
     if (job == NULL || job[0] == '\0') return -1;
+    // Only a job of ours is read, and removed.
+    std::string name = job;
+    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".job") != 0) return 1;
     std::string text = fileText(job);
     removeFile(job);
     std::map<std::string, std::string> values;

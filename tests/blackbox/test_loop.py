@@ -510,7 +510,7 @@ def test_class_archive_is_made_in_the_background(app, launch):
     _, exe = runtime(app, "jdk", "17.0.9")
     app.boot_items([("java", exe), ("-jar", "app.jar"), ("classArchive", "y")])
     (app.root / "fakejava.classes").write_text("java/lang/Object\n")
-    app.script(7, 7)
+    app.script(7, 0, 7)  # the application, the dump, the application
     archive = app.app_dir + "launcher.jsa"
     first = launch()
     assert first.returncode == 0 and first.messages == [] and "launchJava:retCode=7" in first.lines
