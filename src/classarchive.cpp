@@ -45,7 +45,10 @@ std::string classArchiveOptions(int javaVersion, const std::string& archive, boo
 
 std::string classArchiveDumpCommand(const std::string& java, int javaVersion, const std::string& classList,
                                     const std::string& output, const std::string& classPath) {
-    std::string line = quoteArgument(java) + " -Xshare:dump " + quoteArgument("-XX:SharedClassListFile=" + classList) +
+    // On one processor, so that a start of the application meanwhile keeps
+    // the others; with G1, whose heap objects the archive then holds too.
+    std::string line = quoteArgument(java) + " -Xshare:dump -XX:ActiveProcessorCount=1 -XX:+UseG1GC " +
+                       quoteArgument("-XX:SharedClassListFile=" + classList) +
                        " " + quoteArgument("-XX:SharedArchiveFile=" + output);
     if (javaVersion >= 25) line += " -XX:+AOTClassLinking";
     return line + " -cp " + quoteArgument(classPath);
@@ -304,6 +307,9 @@ int runClassArchiveJob() {
     std::string part = archive + "." + std::to_string(processId()) + ".part";
     std::string command = classArchiveDumpCommand(values["java"], std::atoi(values["version"].c_str()), list, part,
                                                   values["classpath"]);
+    // A JVM starting beside another that starts costs it most: the user
+    // who starts the application again right away goes first.
+    sleepMilliseconds(2000);
     int made = runQuietly(values["java"], command, values["dir"]);
     unsigned long error = 0;
     bool done = made == 0 && fileFacts(part).size > 0 && writeText(part + ".record", record) &&

@@ -217,9 +217,11 @@ TEST(CommandLine, ClassArchiveOptions) {
         EXPECT_EQ(c.options, classArchiveOptions(c.version, c.archive, c.exists, c.list)) << c.version << " " << c.archive;
 
     // The archive is made in a JVM of its own, for the application's class path.
-    EXPECT_EQ("/jdk/bin/java -Xshare:dump -XX:SharedClassListFile=/a/l -XX:SharedArchiveFile=/a/app.jsa.9.part -cp app.jar",
+    EXPECT_EQ("/jdk/bin/java -Xshare:dump -XX:ActiveProcessorCount=1 -XX:+UseG1GC -XX:SharedClassListFile=/a/l "
+              "-XX:SharedArchiveFile=/a/app.jsa.9.part -cp app.jar",
               classArchiveDumpCommand("/jdk/bin/java", 17, "/a/l", "/a/app.jsa.9.part", "app.jar"));
-    EXPECT_EQ("\"C:\\Program Files\\jdk\\bin\\javaw.exe\" -Xshare:dump -XX:SharedClassListFile=l "
+    EXPECT_EQ("\"C:\\Program Files\\jdk\\bin\\javaw.exe\" -Xshare:dump -XX:ActiveProcessorCount=1 -XX:+UseG1GC "
+              "-XX:SharedClassListFile=l "
               "-XX:SharedArchiveFile=a.part -XX:+AOTClassLinking -cp \"lib\\a b.jar;lib\\*\"",
               classArchiveDumpCommand("C:\\Program Files\\jdk\\bin\\javaw.exe", 25, "l", "a.part", "lib\\a b.jar;lib\\*"));
 

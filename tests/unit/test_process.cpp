@@ -227,9 +227,10 @@ TEST(ClassArchive, TheJobMakesTheArchiveInOneStep) {
         for (const std::string& left : {list, job, dir + part, dir + part + ".record"})
             EXPECT_FALSE(pathExists(left)) << c.name << ": " << left;
         std::string log = readFile(dir + "fakejava.log");
-        EXPECT_NE(std::string::npos, log.find("arg[1]=-Xshare:dump\narg[2]=-XX:SharedClassListFile=" + list +
-                                              "\narg[3]=-XX:SharedArchiveFile=" + archive + "." +
-                                              std::to_string(processId()) + ".part\narg[4]=-cp\narg[5]=app.jar\n"))
+        EXPECT_NE(std::string::npos, log.find("arg[1]=-Xshare:dump\narg[2]=-XX:ActiveProcessorCount=1\n"
+                                              "arg[3]=-XX:+UseG1GC\narg[4]=-XX:SharedClassListFile=" + list +
+                                              "\narg[5]=-XX:SharedArchiveFile=" + archive + "." +
+                                              std::to_string(processId()) + ".part\narg[6]=-cp\narg[7]=app.jar\n"))
             << log;
     }
     classArchive.clear();
