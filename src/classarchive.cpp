@@ -149,9 +149,7 @@ bool folderWritable(const std::string& dir) {
 
 // The application's files are found from its own folder, where it runs.
 static std::string inAppDir(const std::string& path) {
-    if (path.empty()) return path;
-    bool absolute = path[0] == '/' || path[0] == '\\' || (path.size() >= 2 && path[1] == ':');
-    return absolute ? path : appDir + path;
+    return path.empty() || isAbsolutePath(path, nativePathRules) ? path : appDir + path;
 }
 
 // A folder of the class path, as the application finds it from its folder.
@@ -265,7 +263,7 @@ void startClassArchiveMaker() {
     std::string text = "java=" + archiveJava + "\nversion=" + std::to_string(classArchiveJava) + "\ndir=" + appDir +
                        "\nclasslist=" + list + "\narchive=" + classArchive + "\nclasspath=" + archiveClassPath + "\n";
     for (size_t i = 0; i < archiveFiles.size(); ++i) text += "file=" + archiveFiles[i] + "\n";
-    if (writeText(job, text) && startJobInBackground(job)) {
+    if (writeText(job, text) && startSelfInBackground(JOB_VARIABLE, job)) {
         writeLine(stdout, "classArchiveMaking=" + classArchive);
         return;
     }

@@ -94,12 +94,5 @@ FileFacts fileFacts(const std::string& path);
 std::vector<std::string> jarsIn(const std::string& dir);
 // Platform: removes a file, read-only or not; false when it stays.
 bool removeFile(const std::string& path);
-// Platform: starts the launcher itself in the background, detached from
-// this run, at a low priority and with no output, with
-// LAUNCHER_CLASS_ARCHIVE_JOB set to job.
-bool startJobInBackground(const std::string& job);
-// Platform: runs program with commandLine in dir, its output nowhere, and
-// waits; its exit code, or -1 when it could not start.
-int runQuietly(const std::string& program, const std::string& commandLine, const std::string& dir);
 // Platform: this process's id, for names that two starts at once keep apart.
 unsigned long processId();

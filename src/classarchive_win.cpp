@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include "apppaths.h"
 #include "baseutil.h"
 
 std::string userCacheFolder(const std::string& name) {
@@ -54,40 +53,4 @@ bool removeFile(const std::string& path) {
 
 unsigned long processId() {
     return GetCurrentProcessId();
-}
-
-bool startJobInBackground(const std::string& job) {
-    std::string self = currentModulePath();
-    if (self.empty() || !SetEnvironmentVariableA("LAUNCHER_CLASS_ARCHIVE_JOB", job.c_str())) return false;
-    std::string commandLine = "\"" + self + "\"";
-    STARTUPINFOA si;
-    ZeroMemory(&si, sizeof(si));
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi;
-    // No handles of ours: nothing of it reaches the application's output.
-    // At idle priority, behind every start of the application.
-    BOOL started = CreateProcessA(self.c_str(), &commandLine[0], NULL, NULL, FALSE,
-                                  CREATE_NO_WINDOW | IDLE_PRIORITY_CLASS, NULL, NULL, &si, &pi);
-    SetEnvironmentVariableA("LAUNCHER_CLASS_ARCHIVE_JOB", NULL);
-    if (!started) return false;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return true;
-}
-
-int runQuietly(const std::string& program, const std::string& commandLine, const std::string& dir) {
-    std::string line = commandLine;
-    STARTUPINFOA si;
-    ZeroMemory(&si, sizeof(si));
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi;
-    if (!CreateProcessA(program.c_str(), &line[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL,
-                        dir.empty() ? NULL : dir.c_str(), &si, &pi))
-        return -1;
-    CloseHandle(pi.hThread);
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    DWORD code = 1;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hProcess);
-    return static_cast<int>(code);
 }

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "baseutil.h"
+#include "procutil.h"
 
 std::string foreignMachineOf(const std::string&) {
     return std::string();  // a runtime for another processor fails to start, as any program would
@@ -23,24 +24,9 @@ bool isJavaProgram(const std::string& path) {
     return fileExists(&copy[0]) && access(path.c_str(), X_OK) == 0;
 }
 
-// The absolute folders of PATH.
-static std::vector<std::string> pathFolders(const std::string& pathValue) {
-    std::vector<std::string> folders;
-    std::string::size_type start = 0;
-    for (;;) {
-        std::string::size_type end = pathValue.find(':', start);
-        std::string dir = pathValue.substr(start, end == std::string::npos ? end : end - start);
-        // An empty or relative entry is the working directory: a document's
-        // folder, say, and no place to take a program from.
-        if (!dir.empty() && dir[0] == '/') folders.push_back(dir);
-        if (end == std::string::npos) return folders;
-        start = end + 1;
-    }
-}
-
 std::string programOnPath(const std::string& name) {
     const char* pathValue = getenv("PATH");
-    std::vector<std::string> folders = pathFolders(pathValue != NULL ? pathValue : "");
+    std::vector<std::string> folders = absolutePathFolders(pathValue != NULL ? pathValue : "", PosixPaths);
     for (size_t i = 0; i < folders.size(); ++i)
         if (isJavaProgram(folders[i] + "/" + name)) return folders[i] + "/" + name;
     return std::string();
@@ -71,7 +57,7 @@ std::vector<JavaRuntime> searchJavaRuntimesIn(const std::string& name, const std
     }
     std::sort(homes.begin(), homes.end(), newestFirst);
     found.insert(found.end(), homes.begin(), homes.end());
-    std::vector<std::string> folders = pathFolders(pathValue);
+    std::vector<std::string> folders = absolutePathFolders(pathValue, PosixPaths);
     for (size_t i = 0; i < folders.size(); ++i)
         if (isJavaProgram(folders[i] + "/" + name)) found.push_back(javaRuntimeAt(folders[i] + "/" + name, "PATH"));
     // One runtime found in several places counts once, at its first.

@@ -72,11 +72,31 @@ static bool isSeparator(char c, PathRules rules) {
     return c == '/' || (rules == WindowsPaths && c == '\\');
 }
 
-static bool isAbsolute(const std::string& path, PathRules rules) {
+bool isAbsolutePath(const std::string& path, PathRules rules) {
     if (path.empty()) return false;
     if (isSeparator(path[0], rules)) return true;  // Windows: \\server\share and \dir too
     // C:\dir, and the drive-relative C:dir, which names no current folder of ours.
     return rules == WindowsPaths && path.size() >= 2 && path[1] == ':';
+}
+
+std::vector<std::string> absolutePathFolders(const std::string& pathValue, PathRules rules) {
+    std::vector<std::string> folders;
+    char listSeparator = rules == WindowsPaths ? ';' : ':';
+    std::string::size_type start = 0;
+    while (start <= pathValue.size()) {
+        std::string::size_type end = pathValue.find(listSeparator, start);
+        if (end == std::string::npos) end = pathValue.size();
+        std::string folder = pathValue.substr(start, end - start);
+        start = end + 1;
+        if (rules == WindowsPaths && folder.size() >= 2 && folder[0] == '"' && folder[folder.size() - 1] == '"')
+            folder = folder.substr(1, folder.size() - 2);
+        // A relative folder ("." or an empty entry) is the current one.
+        bool rooted = rules == WindowsPaths ? (folder.size() >= 3 && folder[1] == ':' && isSeparator(folder[2], rules)) ||
+                                                  (folder.size() >= 2 && folder[0] == '\\' && folder[1] == '\\')
+                                            : !folder.empty() && folder[0] == '/';
+        if (rooted) folders.push_back(folder);
+    }
+    return folders;
 }
 
 static std::string joined(const std::string& folder, const std::string& name, PathRules rules) {
@@ -97,7 +117,7 @@ std::vector<std::string> programCandidates(const std::string& program, PathRules
         if (file.empty()) return candidates;
         if (file.find('.') == std::string::npos) name += ".exe";
     }
-    if (isAbsolute(name, rules)) {
+    if (isAbsolutePath(name, rules)) {
         candidates.push_back(name);
         return candidates;
     }
@@ -109,20 +129,7 @@ std::vector<std::string> programCandidates(const std::string& program, PathRules
         candidates.push_back(appDir + name);
         for (size_t i = 0; i < systemFolders.size(); ++i) candidates.push_back(joined(systemFolders[i], name, rules));
     }
-    // A relative folder of PATH ("." or an empty entry) is the current one.
-    char listSeparator = rules == WindowsPaths ? ';' : ':';
-    std::string::size_type start = 0;
-    while (start <= pathValue.size()) {
-        std::string::size_type end = pathValue.find(listSeparator, start);
-        if (end == std::string::npos) end = pathValue.size();
-        std::string folder = pathValue.substr(start, end - start);
-        if (rules == WindowsPaths && folder.size() >= 2 && folder[0] == '"' && folder[folder.size() - 1] == '"')
-            folder = folder.substr(1, folder.size() - 2);
-        bool rooted = rules == WindowsPaths ? folder.size() >= 3 && folder[1] == ':' && isSeparator(folder[2], rules)
-                                            : !folder.empty() && folder[0] == '/';
-        if (rules == WindowsPaths && folder.size() >= 2 && folder[0] == '\\' && folder[1] == '\\') rooted = true;
-        if (rooted) candidates.push_back(joined(folder, name, rules));
-        start = end + 1;
-    }
+    std::vector<std::string> folders = absolutePathFolders(pathValue, rules);
+    for (size_t i = 0; i < folders.size(); ++i) candidates.push_back(joined(folders[i], name, rules));
     return candidates;
 }

@@ -44,9 +44,29 @@ std::vector<std::string> programCandidates(const std::string& program, PathRules
                                            const std::vector<std::string>& systemFolders,
                                            const std::string& pathValue);
 
+// Whether path is absolute by rules: a root, a drive (Windows, "C:dir"
+// too, which names no current folder of ours) or a \\server share.
+bool isAbsolutePath(const std::string& path, PathRules rules);
+
+// The absolute folders of a PATH value, in order, quotes dropped (Windows):
+// a relative one ("." or an empty entry) is the current folder, no place
+// to take a program from.
+std::vector<std::string> absolutePathFolders(const std::string& pathValue, PathRules rules);
+
 // Platform: the first of programCandidates that is a file that can be
 // started, with this system's folders and PATH; empty when there is none.
 std::string findProgram(const std::string& program);
+
+// Starts the launcher itself again in the background, detached from this
+// run (POSIX: a session of its own), with no output and no window, at the
+// lowest priority, with the environment variable name set to value.
+bool startSelfInBackground(const std::string& name, const std::string& value);
+
+// Runs program with commandLine in dir, its output nowhere, behind every
+// other program (POSIX: the idle scheduling class and idle disk priority,
+// which the child inherits), and waits; its exit code, or -1 when it could
+// not start.
+int runQuietly(const std::string& program, const std::string& commandLine, const std::string& dir);
 
 // Called once at start-up, before any child is started: makes sure the
 // launcher itself can wait for its children, whatever its starter set up.

@@ -1,7 +1,12 @@
 #include "procutil.h"
 
+#include "apppaths.h"
 #include "baseutil.h"
 
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -46,6 +51,21 @@ std::string findProgram(const std::string& program) {
     return std::string();
 }
 
+// The arguments as posix_spawn takes them; args keeps their text.
+static std::vector<char*> argvOf(std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (size_t i = 0; i < args.size(); ++i) argv.push_back(&args[i][0]);
+    argv.push_back(NULL);
+    return argv;
+}
+
+// Waits for pid, through interruptions by signals; false when it cannot.
+static bool waitFor(pid_t pid, int& status) {
+    pid_t waited;
+    do waited = waitpid(pid, &status, 0); while (waited < 0 && errno == EINTR);
+    return waited == pid;
+}
+
 static int startFailed() {
     writeLine(stdout, "execute:createProcessResult==0");
     return 1;
@@ -58,9 +78,7 @@ int execute(const std::string& program, char* lpCommandLine, const char* lpCurre
     // launcher's current one; the child still sees its name as written.
     std::string executable = findProgram(program);
     if (executable.empty()) return startFailed();
-    std::vector<char*> argv;
-    for (size_t i = 0; i < args.size(); ++i) argv.push_back(&args[i][0]);
-    argv.push_back(NULL);
+    std::vector<char*> argv = argvOf(args);
 
     // posix_spawn starts the child without copying the launcher's page
     // tables, and reports a failed chdir or exec by its result.
@@ -83,9 +101,7 @@ int execute(const std::string& program, char* lpCommandLine, const char* lpCurre
     if (doWait == 0) return 0;
 
     int status = 0;
-    pid_t waited;
-    do waited = waitpid(pid, &status, 0); while (waited < 0 && errno == EINTR);
-    if (waited != pid) {
+    if (!waitFor(pid, status)) {
         writeLine(stdout, "result=WAIT_FAILED");
         return 1;
     }
@@ -93,4 +109,55 @@ int execute(const std::string& program, char* lpCommandLine, const char* lpCurre
     writeLine(stdout, "result=WAIT_OBJECT_0");
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return WEXITSTATUS(status);
+}
+
+// Standard input, output and error on /dev/null: nothing of it reaches the
+// application's output or waits on its pipes.
+static bool toNowhere(posix_spawn_file_actions_t& actions) {
+    if (posix_spawn_file_actions_init(&actions) != 0) return false;
+    for (int fd = 0; fd <= 2; ++fd)
+        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+    return true;
+}
+
+bool startSelfInBackground(const std::string& name, const std::string& value) {
+    std::string self = currentModulePath();
+    if (self.empty()) return false;
+    std::vector<std::string> env;
+    for (char** e = environ; *e != NULL; ++e) env.push_back(*e);
+    env.push_back(name + "=" + value);
+    std::vector<char*> envp = argvOf(env);
+    std::vector<std::string> args(1, self);
+    std::vector<char*> argv = argvOf(args);
+    posix_spawn_file_actions_t actions;
+    if (!toNowhere(actions)) return false;
+    // A session of its own: a terminal's Ctrl+C or hang-up is not for it.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+    pid_t pid;
+    int spawned = posix_spawn(&pid, self.c_str(), &actions, &attr, &argv[0], &envp[0]);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    return spawned == 0;
+}
+
+int runQuietly(const std::string& program, const std::string& commandLine, const std::string& dir) {
+    // The processor and the disk only when nothing else wants them.
+    struct sched_param idle = sched_param();
+    if (sched_setscheduler(0, SCHED_IDLE, &idle) != 0) setpriority(PRIO_PROCESS, 0, 19);
+    const int ioprioWhoProcess = 1, ioprioClassIdle = 3, ioprioClassShift = 13;
+    syscall(SYS_ioprio_set, ioprioWhoProcess, 0, ioprioClassIdle << ioprioClassShift);
+    std::vector<std::string> args = splitCommandLine(commandLine);
+    if (args.empty()) return -1;
+    std::vector<char*> argv = argvOf(args);
+    posix_spawn_file_actions_t actions;
+    if (!toNowhere(actions)) return -1;
+    if (!dir.empty()) posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+    pid_t pid;
+    int spawned = posix_spawn(&pid, program.c_str(), &actions, NULL, &argv[0], environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return -1;
+    int status = 0;
+    return waitFor(pid, status) && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "apppaths.h"
 #include "baseutil.h"
 
 ChildHandle childProcess = NULL;
@@ -101,4 +102,38 @@ int execute(const std::string& program, char* lpCommandLine, const char* lpCurre
         return 1;
     }
     return static_cast<int>(exitCode);
+}
+
+// No handles of ours and no window: nothing of the child reaches the
+// application's output or the user's screen.
+static bool startQuietly(const char* program, std::string commandLine, DWORD flags, const char* dir,
+                         PROCESS_INFORMATION& pi) {
+    STARTUPINFOA si;
+    ZeroMemory(&si, sizeof(si));
+    si.cb = sizeof(si);
+    if (!CreateProcessA(program, &commandLine[0], NULL, NULL, FALSE, CREATE_NO_WINDOW | flags, NULL, dir, &si, &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    return true;
+}
+
+bool startSelfInBackground(const std::string& name, const std::string& value) {
+    std::string self = currentModulePath();
+    if (self.empty() || !SetEnvironmentVariableA(name.c_str(), value.c_str())) return false;
+    PROCESS_INFORMATION pi;
+    // At idle priority, which its own children take on.
+    bool started = startQuietly(self.c_str(), "\"" + self + "\"", IDLE_PRIORITY_CLASS, NULL, pi);
+    SetEnvironmentVariableA(name.c_str(), NULL);
+    if (started) CloseHandle(pi.hProcess);
+    return started;
+}
+
+int runQuietly(const std::string& program, const std::string& commandLine, const std::string& dir) {
+    PROCESS_INFORMATION pi;
+    if (!startQuietly(program.c_str(), commandLine, 0, dir.empty() ? NULL : dir.c_str(), pi)) return -1;
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    return static_cast<int>(code);
 }
