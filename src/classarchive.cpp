@@ -88,19 +88,27 @@ std::string classArchiveRecord(const std::vector<FileFacts>& facts) {
     return record;
 }
 
-// path -> the rest of its line.
-static std::map<std::string, std::string> recordLines(const std::string& record) {
-    std::map<std::string, std::string> lines;
+// The lines of text as key and value, split at the first separator; a
+// line without one is passed over.
+typedef std::vector<std::pair<std::string, std::string> > KeyedLines;
+static KeyedLines keyedLines(const std::string& text, char separator) {
+    KeyedLines lines;
     std::string::size_type at = 0;
-    while (at < record.size()) {
-        std::string::size_type end = record.find('\n', at);
-        if (end == std::string::npos) end = record.size();
-        std::string line = record.substr(at, end - at);
-        std::string::size_type tab = line.find('\t');
-        if (tab != std::string::npos) lines[line.substr(0, tab)] = line.substr(tab + 1);
+    while (at < text.size()) {
+        std::string::size_type end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
         at = end + 1;
+        std::string::size_type split = line.find(separator);
+        if (split != std::string::npos) lines.push_back(std::make_pair(line.substr(0, split), line.substr(split + 1)));
     }
     return lines;
+}
+
+// path -> the rest of its line.
+static std::map<std::string, std::string> recordLines(const std::string& record) {
+    KeyedLines lines = keyedLines(record, '\t');
+    return std::map<std::string, std::string>(lines.begin(), lines.end());
 }
 
 std::string classArchiveRecordChange(const std::string& stored, const std::string& current) {
@@ -282,16 +290,10 @@ int runClassArchiveJob() {
     removeFile(job);
     std::map<std::string, std::string> values;
     std::vector<std::string> files;
-    std::string::size_type at = 0;
-    while (at < text.size()) {
-        std::string::size_type end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(at, end - at);
-        at = end + 1;
-        std::string::size_type eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        if (line.compare(0, eq, "file") == 0) files.push_back(line.substr(eq + 1));
-        else values[line.substr(0, eq)] = line.substr(eq + 1);
+    KeyedLines lines = keyedLines(text, '=');
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].first == "file") files.push_back(lines[i].second);
+        else values[lines[i].first] = lines[i].second;
     }
     std::string archive = values["archive"], list = values["classlist"];
     if (archive.empty() || list.empty() || values["java"].empty()) return 1;
