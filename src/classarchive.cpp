@@ -25,6 +25,12 @@ static std::string recordPath() {
     return classArchive + ".record";
 }
 
+// Each start of the application writes its process id here, so that a
+// making in the background sees it come and gives way.
+static std::string startMarkPath() {
+    return classArchive + ".start";
+}
+
 // A file, not a folder that happens to stand where the archive goes.
 static bool archiveThere() {
     std::string path = classArchive;
@@ -240,6 +246,7 @@ void removeClassArchive() {
 
 std::string classArchiveRunOptions() {
     if (classArchive.empty()) return std::string();
+    writeText(startMarkPath(), std::to_string(processId()));
     if (archiveThere()) {
         writeLine(stdout, "classArchive=" + classArchive + ": used");
         return classArchiveOptions(classArchiveJava, classArchive, true, "");
@@ -280,6 +287,30 @@ void startClassArchiveMaker() {
     removeFile(list);
 }
 
+static std::string startMark;  // the start mark as the making last saw it
+
+static bool startCame() {
+    std::string now = fileText(startMarkPath());
+    bool came = now != startMark;
+    startMark = now;
+    return came;
+}
+
+// How long no start must have come before the making begins: after the
+// application's end, and after a start, long enough for its JVM to settle.
+static const int QUIET_AFTER_END_MS = 2000, QUIET_AFTER_START_MS = 10000;
+
+static void waitForNoStart(int ms) {
+    int quiet = 0;
+    while (quiet < ms) {
+        sleepMilliseconds(QUIET_POLL_MS);
+        quiet += QUIET_POLL_MS;
+        if (!startCame()) continue;
+        quiet = 0;
+        ms = QUIET_AFTER_START_MS;
+    }
+}
+
 int runClassArchiveJob() {
     const char* job = std::getenv(JOB_VARIABLE);
     if (job == NULL || job[0] == '\0') return -1;
@@ -307,10 +338,17 @@ int runClassArchiveJob() {
     std::string part = archive + "." + std::to_string(processId()) + ".part";
     std::string command = classArchiveDumpCommand(values["java"], std::atoi(values["version"].c_str()), list, part,
                                                   values["classpath"]);
-    // A JVM starting beside another that starts costs it most: the user
-    // who starts the application again right away goes first.
-    sleepMilliseconds(2000);
-    int made = runQuietly(values["java"], command, values["dir"]);
+    // Even at the lowest priority a JVM beside a starting one slows it by
+    // half on two processors: a start of the application goes first, the
+    // making waits until none has come for a while, and one that comes
+    // meanwhile ends it, to begin again later.
+    startMark = fileText(startMarkPath());
+    int made = RUN_GAVE_WAY;
+    for (int attempt = 0; attempt < 3 && made == RUN_GAVE_WAY; ++attempt) {
+        waitForNoStart(attempt == 0 ? QUIET_AFTER_END_MS : QUIET_AFTER_START_MS);
+        if (archiveThere()) break;  // made meanwhile by another start's making
+        made = runQuietly(values["java"], command, values["dir"], startCame);
+    }
     unsigned long error = 0;
     bool done = made == 0 && fileFacts(part).size > 0 && writeText(part + ".record", record) &&
                 replaceFile(part + ".record", recordPath(), error) == Replaced &&

@@ -65,8 +65,12 @@ bool startSelfInBackground(const std::string& name, const std::string& value);
 // Runs program with commandLine in dir, its output nowhere, behind every
 // other program (POSIX: the idle scheduling class and idle disk priority,
 // which the child inherits), and waits; its exit code, or -1 when it could
-// not start.
-int runQuietly(const std::string& program, const std::string& commandLine, const std::string& dir);
+// not start. Meanwhile giveWay is asked every QUIET_POLL_MS: when it says
+// yes the child is ended at once and the result is RUN_GAVE_WAY.
+const int QUIET_POLL_MS = 20;
+const int RUN_GAVE_WAY = -2;
+int runQuietly(const std::string& program, const std::string& commandLine, const std::string& dir,
+               bool (*giveWay)());
 
 // Called once at start-up, before any child is started: makes sure the
 // launcher itself can wait for its children, whatever its starter set up.

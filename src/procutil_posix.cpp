@@ -142,7 +142,8 @@ bool startSelfInBackground(const std::string& name, const std::string& value) {
     return spawned == 0;
 }
 
-int runQuietly(const std::string& program, const std::string& commandLine, const std::string& dir) {
+int runQuietly(const std::string& program, const std::string& commandLine, const std::string& dir,
+               bool (*giveWay)()) {
     // The processor and the disk only when nothing else wants them.
     struct sched_param idle = sched_param();
     if (sched_setscheduler(0, SCHED_IDLE, &idle) != 0) setpriority(PRIO_PROCESS, 0, 19);
@@ -159,5 +160,15 @@ int runQuietly(const std::string& program, const std::string& commandLine, const
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) return -1;
     int status = 0;
-    return waitFor(pid, status) && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    for (;;) {
+        pid_t waited = waitpid(pid, &status, WNOHANG);
+        if (waited == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (waited < 0 && errno != EINTR) return -1;
+        if (giveWay()) {
+            kill(pid, SIGKILL);
+            waitFor(pid, status);
+            return RUN_GAVE_WAY;
+        }
+        sleepMilliseconds(QUIET_POLL_MS);
+    }
 }

@@ -128,10 +128,17 @@ bool startSelfInBackground(const std::string& name, const std::string& value) {
     return started;
 }
 
-int runQuietly(const std::string& program, const std::string& commandLine, const std::string& dir) {
+int runQuietly(const std::string& program, const std::string& commandLine, const std::string& dir,
+               bool (*giveWay)()) {
     PROCESS_INFORMATION pi;
     if (!startQuietly(program.c_str(), commandLine, 0, dir.empty() ? NULL : dir.c_str(), pi)) return -1;
-    WaitForSingleObject(pi.hProcess, INFINITE);
+    while (WaitForSingleObject(pi.hProcess, QUIET_POLL_MS) == WAIT_TIMEOUT) {
+        if (!giveWay()) continue;
+        TerminateProcess(pi.hProcess, 1);
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        CloseHandle(pi.hProcess);
+        return RUN_GAVE_WAY;
+    }
     DWORD code = 1;
     GetExitCodeProcess(pi.hProcess, &code);
     CloseHandle(pi.hProcess);

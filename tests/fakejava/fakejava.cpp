@@ -10,7 +10,9 @@
 // ",write=PATH" to create PATH first (as an updater staging a file does),
 // with the bytes of fakejava.stage in that directory, or a line of text.
 // No script, or no step left: exit 0. It also plays a JVM's recording of
-// the classes it loads and its making of a class-data archive.
+// the classes it loads and its making of a class-data archive, which takes
+// the milliseconds that fakejava.dumpms gives and is logged as dumped=PATH
+// once written.
 #include <cstdio>
 #include <cstdlib>
 #include <csignal>
@@ -92,11 +94,21 @@ int main(int argc, char** argv) {
     }
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) != "-Xshare:dump") continue;
+        int ms = 0;
+        std::ifstream("fakejava.dumpms") >> ms;
+#ifdef _WIN32
+        Sleep(ms);
+#else
+        usleep(ms * 1000);
+#endif
         for (int k = 1; k < argc; ++k) {
             std::string arg = argv[k];
             if (arg.compare(0, 22, "-XX:SharedArchiveFile=") == 0) {
-                std::ofstream archive(arg.substr(22).c_str(), std::ios::binary);
-                archive << "archived by fakejava\n";
+                {
+                    std::ofstream archive(arg.substr(22).c_str(), std::ios::binary);
+                    archive << "archived by fakejava\n";
+                }
+                std::ofstream("fakejava.log", std::ios::app | std::ios::binary) << "dumped=" << arg.substr(22) << "\n";
             }
         }
     }
