@@ -1,14 +1,17 @@
 #include "classarchive.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <set>
 
 #include "apppaths.h"
 #include "argutil.h"
 #include "baseutil.h"
 #include "javasearch.h"
 #include "procutil.h"
+#include "zipcheck.h"
 
 std::string classArchive;
 int classArchiveJava = 0;
@@ -18,6 +21,7 @@ int classArchiveJava = 0;
 static std::string archiveJava;        // the runtime's executable, found
 static std::string archiveClassPath;   // as the application runs with it
 static std::vector<std::string> archiveFiles;  // what the record is about
+static std::vector<std::string> archiveNamed;  // and what manifests name
 static std::string classList;          // made for this run; empty: none
 static const char JOB_VARIABLE[] = "LAUNCHER_CLASS_ARCHIVE_JOB";
 
@@ -84,12 +88,14 @@ std::string classArchiveName(const std::string& exeFileName, const std::string& 
     return name + (javaVersion >= 25 ? ".aot" : ".jsa");
 }
 
+static const char NAMED[] = "\tClass-Path";
+
 std::string classArchiveRecord(const std::vector<FileFacts>& facts) {
     std::string record;
     for (size_t i = 0; i < facts.size(); ++i) {
         record += facts[i].path + "\t";
         record += facts[i].exists ? std::to_string(facts[i].size) + "\t" + std::to_string(facts[i].time) : "missing";
-        record += "\n";
+        record += facts[i].named ? std::string(NAMED) + "\n" : "\n";
     }
     return record;
 }
@@ -115,6 +121,91 @@ static KeyedLines keyedLines(const std::string& text, char separator) {
 static std::map<std::string, std::string> recordLines(const std::string& record) {
     KeyedLines lines = keyedLines(record, '\t');
     return std::map<std::string, std::string>(lines.begin(), lines.end());
+}
+
+std::vector<std::string> namedInRecord(const std::string& record) {
+    std::vector<std::string> named;
+    KeyedLines lines = keyedLines(record, '\t');
+    const std::string flag = NAMED;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string& rest = "\t" + lines[i].second;
+        if (rest.size() > flag.size() && rest.compare(rest.size() - flag.size(), flag.size(), flag) == 0)
+            named.push_back(lines[i].first);
+    }
+    return named;
+}
+
+static std::string percentDecoded(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), NULL, 16));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// A Class-Path URL as a path: relative, below the jar's folder; absolute
+// (/x, file:/x, file:///x), as it stands. Empty for any other kind.
+static std::string classPathUrlPath(const std::string& url, const std::string& jarFolder, PathRules rules) {
+    std::string::size_type colon = url.find(':'), slash = url.find('/');
+    std::string path = url;
+    if (colon != std::string::npos && colon < slash) {
+        std::string scheme = url.substr(0, colon);
+        for (size_t i = 0; i < scheme.size(); ++i) scheme[i] = static_cast<char>(std::tolower(scheme[i]));
+        if (scheme != "file") return std::string();
+        path = url.substr(colon + 1);
+        if (path.compare(0, 3, "///") == 0) path.erase(0, 2);
+        else if (path.compare(0, 2, "//") == 0) return std::string();  // another host's file
+    }
+    path = percentDecoded(path);
+    bool absolute = !path.empty() && path[0] == '/';
+    if (rules == WindowsPaths) {
+        // file:/C:/lib/x.jar is C:\lib\x.jar.
+        if (absolute && path.size() > 2 && path[2] == ':') path.erase(0, 1);
+        for (size_t i = 0; i < path.size(); ++i)
+            if (path[i] == '/') path[i] = '\\';
+    }
+    return absolute ? path : jarFolder + path;
+}
+
+std::vector<std::string> manifestClassPath(const std::string& manifest, const std::string& jarFolder,
+                                           PathRules rules) {
+    // The main section ends at the first empty line; a line that begins with
+    // a blank goes on with the one before.
+    std::string value;
+    bool inClassPath = false;
+    std::string::size_type at = 0;
+    while (at < manifest.size()) {
+        std::string::size_type end = manifest.find_first_of("\r\n", at);
+        if (end == std::string::npos) end = manifest.size();
+        std::string line = manifest.substr(at, end - at);
+        at = end + (manifest.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+        if (line.empty()) break;
+        if (line[0] == ' ') {
+            if (inClassPath) value += line.substr(1);
+            continue;
+        }
+        std::string::size_type colon = line.find(": ");
+        std::string name = line.substr(0, colon);
+        for (size_t i = 0; i < name.size(); ++i) name[i] = static_cast<char>(std::tolower(name[i]));
+        inClassPath = colon != std::string::npos && name == "class-path";
+        if (inClassPath) value = line.substr(colon + 2);
+    }
+    std::vector<std::string> files;
+    at = 0;
+    while (at < value.size()) {
+        std::string::size_type end = value.find(' ', at);
+        if (end == std::string::npos) end = value.size();
+        std::string path = end > at ? classPathUrlPath(value.substr(at, end - at), jarFolder, rules) : std::string();
+        if (!path.empty()) files.push_back(path);
+        at = end + 1;
+    }
+    return files;
 }
 
 std::string classArchiveRecordChange(const std::string& stored, const std::string& current) {
@@ -174,7 +265,30 @@ static std::vector<std::string> jarsInAppDir(const std::string& dir) {
 static std::string currentRecord() {
     std::vector<FileFacts> facts;
     for (size_t i = 0; i < archiveFiles.size(); ++i) facts.push_back(fileFacts(archiveFiles[i]));
+    for (size_t i = 0; i < archiveNamed.size(); ++i) {
+        facts.push_back(fileFacts(archiveNamed[i]));
+        facts.back().named = true;
+    }
     return classArchiveRecord(facts);
+}
+
+// What the manifests of files name, and theirs in turn, as Java follows
+// them, each once. Read in the background only: a start takes them from
+// the record, as they change only with the jars that name them.
+static std::vector<std::string> namedByManifests(const std::vector<std::string>& files) {
+    std::set<std::string> seen(files.begin(), files.end());
+    std::vector<std::string> named, queue(files);
+    const char* separators = nativePathRules == WindowsPaths ? "\\/" : "/";
+    for (size_t i = 0; i < queue.size() && queue.size() < 10000; ++i) {
+        std::string folder = queue[i].substr(0, queue[i].find_last_of(separators) + 1);
+        std::vector<std::string> more = manifestClassPath(jarManifest(queue[i]), folder, nativePathRules);
+        for (size_t k = 0; k < more.size(); ++k) {
+            if (!seen.insert(more[k]).second) continue;
+            named.push_back(more[k]);
+            queue.push_back(more[k]);
+        }
+    }
+    return named;
 }
 
 static std::string fileText(const std::string& path) {
@@ -227,7 +341,9 @@ void placeClassArchive(const std::string& javaPath, const std::string& jvmOption
     for (size_t i = 0; i < files.size(); ++i) archiveFiles.push_back(inAppDir(files[i]));
 
     if (!archiveThere()) return;
-    std::string change = classArchiveRecordChange(fileText(recordPath()), currentRecord());
+    std::string stored = fileText(recordPath());
+    archiveNamed = namedInRecord(stored);
+    std::string change = classArchiveRecordChange(stored, currentRecord());
     if (change.empty()) return;
     writeLine(stdout, "classArchiveStale=" + classArchive + ": " + change);
     removeClassArchive();
@@ -330,6 +446,7 @@ int runClassArchiveJob() {
     if (archive.empty() || list.empty() || values["java"].empty()) return 1;
     classArchive = archive;
     archiveFiles = files;
+    archiveNamed = namedByManifests(files);
     // What it is made for, as it is before the making: a file that changes
     // meanwhile makes the record differ, and the next start makes it anew.
     std::string record = currentRecord();

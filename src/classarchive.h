@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "apppaths.h"
+
 extern std::string classArchive;  // the archive's path; empty: none this run
 extern int classArchiveJava;      // the major version of the JVM it is for
 
@@ -61,15 +63,20 @@ std::string classArchiveName(const std::string& exeFileName, const std::string& 
                              int javaVersion, const std::string& jvmOptions = std::string());
 
 // What an archive is made for: a file (the runtime's executable and release
-// file, each jar of the class path) with its size and time, or its absence.
+// file, each jar of the class path, each jar that a manifest's Class-Path
+// names: named) with its size and time, or its absence.
 struct FileFacts {
     std::string path;
     bool exists;
     unsigned long long size;
     long long time;
+    bool named;
 };
 // The record kept beside the archive: one line per file.
 std::string classArchiveRecord(const std::vector<FileFacts>& facts);
+// The files of a record that a manifest's Class-Path named: unchanged as
+// long as the jars whose manifests named them are.
+std::vector<std::string> namedInRecord(const std::string& record);
 // What differs between the record stored and the one of today: the first
 // file that changed, came or went ("lib/a.jar changed"); empty when none.
 std::string classArchiveRecordChange(const std::string& stored, const std::string& current);
@@ -79,6 +86,13 @@ std::string classArchiveRecordChange(const std::string& stored, const std::strin
 // jars in dir, as Java expands it (jarsIn gives them).
 std::vector<std::string> classPathFiles(const std::string& cp, const std::string& jar, char listSeparator,
                                         std::vector<std::string> (*jarsIn)(const std::string& dir));
+
+// The files that the Class-Path of a jar's manifest names, as Java finds
+// them: each relative URL below jarFolder (the jar's folder, with its
+// separator), a file: URL where it points; URLs of other kinds and the
+// sections after the main one are passed over. With rules' separators.
+std::vector<std::string> manifestClassPath(const std::string& manifest, const std::string& jarFolder,
+                                           PathRules rules);
 
 // Whether the launcher may create files in dir (ending in a separator).
 bool folderWritable(const std::string& dir);

@@ -30,7 +30,7 @@ std::string userCacheFolder(const std::string& name) {
 
 FileFacts fileFacts(const std::string& path) {
     struct stat st;
-    FileFacts facts = {path, stat(path.c_str(), &st) == 0, 0, 0};
+    FileFacts facts = {path, stat(path.c_str(), &st) == 0, 0, 0, false};
     if (facts.exists) {
         facts.size = static_cast<unsigned long long>(st.st_size);
         facts.time = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;

@@ -21,7 +21,7 @@ std::string userCacheFolder(const std::string& name) {
 
 FileFacts fileFacts(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    FileFacts facts = {path, GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) != 0, 0, 0};
+    FileFacts facts = {path, GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) != 0, 0, 0, false};
     if (facts.exists) {
         facts.size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
         facts.time = static_cast<long long>((static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |

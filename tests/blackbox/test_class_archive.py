@@ -7,6 +7,7 @@ import re
 import shutil
 import subprocess
 import time
+import zipfile
 from pathlib import Path
 
 import pytest
@@ -145,6 +146,10 @@ def changed_class_path_jar(app, tmp_path):
     return app.root / "lib" / "main.jar", "2"
 
 
+def changed_jar_a_manifest_names(app, tmp_path):
+    return changed_class_path_jar(app, tmp_path)
+
+
 def another_runtime(app, tmp_path):
     release = app.root.parent / "jdk" / "release"
     release.write_text(release.read_text() + "SECURITY_UPDATE=\"1\"\n")
@@ -155,6 +160,7 @@ STALE = [
     ([("-jar", "app.jar")], touched_jar),
     ([("-jar", "app.jar")], replaced_jar),
     ([("-cp", "lib/*"), ("main", "Main")], changed_class_path_jar),
+    ([("-jar", "app.jar")], changed_jar_a_manifest_names),
     ([("-jar", "app.jar")], another_runtime),
 ]
 
@@ -174,9 +180,16 @@ def test_an_archive_made_for_something_else_is_made_anew(tmp_path, kind, request
             shutil.copy2(Path(JDKS[version]) / name, home / name)
         java = str(home / "bin" / "java")
     app = App(tmp_path / "app", kind)
-    jar = app.root / ("lib/main.jar" if items[0][0] == "-cp" else "app.jar")
+    named = change is changed_jar_a_manifest_names
+    jar = app.root / ("lib/main.jar" if items[0][0] == "-cp" or named else "app.jar")
     jar.parent.mkdir(exist_ok=True)
     build_jar(tmp_path / "v1-src", VERSION_JAVA % "1", jar)
+    if named:
+        # app.jar holds a manifest alone, packed, whose Class-Path names the
+        # jar with the classes.
+        with zipfile.ZipFile(app.root / "app.jar", "w", zipfile.ZIP_DEFLATED) as z:
+            z.writestr("META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\nMain-Class: Main\r\n"
+                                               "Class-Path: lib/main.jar\r\n\r\n")
     app.boot_items([("java", java), *items, ("classArchive", "y")])
     archive = archive_of(app, version)
     first = run(app, request)

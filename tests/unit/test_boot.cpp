@@ -15,6 +15,7 @@
 #include "main.h"
 #include "testutil.h"
 #include "xmlutil.h"
+#include "zipcheck.h"
 
 using boost::property_tree::ptree;
 
@@ -242,7 +243,7 @@ TEST(CommandLine, ClassArchiveOptions) {
 
 TEST(ClassArchive, TheRecordOfWhatItIsFor) {
     auto facts = [](const char* path, bool exists, unsigned long long size, long long time) {
-        FileFacts f = {path, exists, size, time};
+        FileFacts f = {path, exists, size, time, false};
         return f;
     };
     std::string made = classArchiveRecord({facts("/jdk/bin/java", true, 100, 5), facts("/jdk/release", true, 900, 5),
@@ -267,6 +268,15 @@ TEST(ClassArchive, TheRecordOfWhatItIsFor) {
     for (const Case& c : cases) EXPECT_EQ(c.change, classArchiveRecordChange(made, classArchiveRecord(c.now))) << c.name;
     // An archive without a record (made by an older launcher) is made anew.
     EXPECT_EQ("no record of what it was made for", classArchiveRecordChange("", made));
+    // A jar that a manifest named: a start takes it from the record.
+    FileFacts dep = facts("/app/lib/dep.jar", true, 30, 3);
+    dep.named = true;
+    std::string withDep = classArchiveRecord({facts("/app/app.jar", true, 4000, 7), dep});
+    EXPECT_EQ("/app/app.jar\t4000\t7\n/app/lib/dep.jar\t30\t3\tClass-Path\n", withDep);
+    EXPECT_EQ(std::vector<std::string>{"/app/lib/dep.jar"}, namedInRecord(withDep));
+    dep.time = 4;
+    EXPECT_EQ("/app/lib/dep.jar changed",
+              classArchiveRecordChange(withDep, classArchiveRecord({facts("/app/app.jar", true, 4000, 7), dep})));
 
     // The class path as Java runs it: the jar alone, else each entry, a
     // folder's "*" standing for its jars.
@@ -276,6 +286,62 @@ TEST(ClassArchive, TheRecordOfWhatItIsFor) {
     EXPECT_EQ(Files({"classes", "lib/a.jar", "lib/b.JAR", "x.jar"}), classPathFiles("classes:lib/*::x.jar", "", ':', jars));
     EXPECT_EQ(Files({"lib\\a.jar", "lib\\b.JAR", "a.jar", "b.JAR"}), classPathFiles("lib\\*;*", "", ';', jars));
     EXPECT_EQ(Files({"lib/x*"}), classPathFiles("lib/x*", "", ':', jars));
+}
+
+TEST(ClassArchive, TheJarsThatAManifestNames) {
+    // A manifest as jar tools pack it: stored, in the fixed code, in a code
+    // of its own; python3's zlib packed these.
+    const std::string manifest = "Manifest-Version: 1.0\r\nMain-Class: Main\r\nClass-Path: lib/a.jar\r\n\r\n";
+    std::string twelve = "Manifest-Version: 1.0\r\nClass-Path:";
+    for (int i = 0; i < 11; ++i) twelve += std::string(" lib/") + char('a' + i % 26) + char('a' + i * 7 % 26) + ".jar";
+    twelve += "\r\n";
+    const std::string stored = std::string("\x01\x42\x00\xbd\xff", 5) + manifest;
+    static const char fixedBytes[] =
+        "\xf3\x4d\xcc\xcb\x4c\x4b\x2d\x2e\xd1\x0d\x4b\x2d\x2a\xce\xcc\xcf\xb3\x52\x30\xd4\x33\xe0\xe5\xf2\x4d\xcc\xcc\xd3"
+        "\x75\xce\x49\x2c\x2e\xb6\x52\x00\xb1\x79\xb9\xc0\x1c\xdd\x80\xc4\x92\x0c\x2b\x85\x9c\xcc\x24\xfd\x44\xbd\xac\xc4"
+        "\x22\x5e\x2e\x5e\x2e\x00";
+    const std::string fixed(fixedBytes, sizeof(fixedBytes) - 1);  // it holds zeros
+    const std::string dynamic =
+        "\x3d\xc6\xbd\x0e\x40\x30\x14\x06\xd0\x5d\xe2\x1d\xfa\x02\xf5\xb3\x76\x35\x4b\x4c\xf6\x8b\x5b\xbd\xd5\x68\xb8\x22"
+        "\x1e\x5f\x18\xbe\x33\x9d\x9e\x76\xf1\xac\x97\x1d\xf9\x54\xc9\xbb\x33\x6d\xd5\x94\x45\x97\x48\xd5\x0e\x74\x05\x67"
+        "\x92\x4c\x35\x51\x15\xe9\xfc\x3b\x05\x74\xce\xe8\x72\xa3\x3c\xa3\x3e\xa2\xeb\x81\x86\x07\x15\x46\x63\x42\x37\xfd"
+        "\x5a\x16\x2f";
+    struct Packed { const char* name; std::string data; size_t limit; const char* text; };
+    const Packed packed[] = {
+        {"stored", stored, 4096, manifest.c_str()},
+        {"fixed code", fixed, 4096, manifest.c_str()},
+        {"a code of its own", dynamic, 4096, twelve.c_str()},
+        {"cut short", dynamic.substr(0, 60), 4096, NULL},
+        {"stored, its length damaged", std::string("\x01\x42\x00\xbd\xfe", 5) + manifest, 4096, NULL},
+        {"larger than allowed", fixed, 40, NULL},
+        {"nothing", "", 4096, NULL},
+    };
+    for (const Packed& p : packed) {
+        std::string out;
+        bool unpacked = inflateData(reinterpret_cast<const unsigned char*>(p.data.data()), p.data.size(), out, p.limit);
+        EXPECT_EQ(p.text != NULL, unpacked) << p.name;
+        if (p.text != NULL) {
+            EXPECT_EQ(p.text, out) << p.name;
+        }
+    }
+
+    typedef std::vector<std::string> Files;
+    struct Case { const char* manifest; PathRules rules; Files files; };
+    const Case cases[] = {
+        {"Main-Class: Main\nClass-Path: lib/a.jar  b%20c.jar\n", PosixPaths, {"/app/lib/a.jar", "/app/b c.jar"}},
+        // A long value goes on in lines that begin with a blank.
+        {"Class-Path: lib/a.j\r\n ar lib/b.jar\r\nMain-Class: Main\r\n", PosixPaths, {"/app/lib/a.jar", "/app/lib/b.jar"}},
+        {"class-path: ../shared/x.jar\n", PosixPaths, {"/app/../shared/x.jar"}},
+        {"Class-Path: /opt/x.jar file:/opt/y.jar file:///opt/z.jar http://host/a.jar file://host/b.jar\n", PosixPaths,
+         {"/opt/x.jar", "/opt/y.jar", "/opt/z.jar"}},
+        {"Class-Path: lib/a.jar file:/C:/Shared/b.jar\r\n", WindowsPaths, {"C:\\app\\lib\\a.jar", "C:\\Shared\\b.jar"}},
+        // Only the main section names the class path.
+        {"Main-Class: Main\n\nName: lib/\nClass-Path: lib/a.jar\n", PosixPaths, {}},
+        {"Main-Class: Main\nX-Class-Path: lib/a.jar\nClass-Path:\n", PosixPaths, {}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.files, manifestClassPath(c.manifest, c.rules == PosixPaths ? "/app/" : "C:\\app\\", c.rules))
+            << c.manifest;
 }
 
 TEST(JavaSearch, VersionReader) {
