@@ -12,9 +12,12 @@ def main():
     ap.add_argument("java")
     ap.add_argument("--args", default="")
     ap.add_argument("--items", type=int, default=0)
+    ap.add_argument("--log", action="store_true", help="with the log key")
     opt = ap.parse_args()
 
     items = [("java", opt.java)]
+    if opt.log:
+        items.append(("log", "y"))
     if opt.args:
         items.append(("args", opt.args))
     for i in range(max(0, opt.items - len(items))):

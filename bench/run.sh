@@ -119,12 +119,20 @@ if [ -n "$BASE" ]; then
   check_started "$WORK/native-check.txt" "the baseline's native launcher"
   before=(-- launcher-before "$WORK/native-before/launcher")
 fi
+# The same with the log key: each start appends its record to a file in
+# the user's folder (here one of the run's own).
+LAPP=$WORK/native-log-app
+make_app "$LAPP" build/linux/launcher "$BIN/child" --log
+XDG_STATE_HOME=$WORK/state "$LAPP/launcher" >"$WORK/native-check.txt"
+check_started "$WORK/native-check.txt" "the native launcher with log"
+grep -q "^log=$WORK/state/" "$WORK/native-check.txt" || die "the launcher with log wrote no log"
 say "native start-up: side by side, $NATIVE_RUNS rounds"
-logged "$BIN/alternate" "$RES/native.json" "$NATIVE_RUNS" 20 \
+logged env XDG_STATE_HOME="$WORK/state" "$BIN/alternate" "$RES/native.json" "$NATIVE_RUNS" 20 \
   -- child "$BIN/child" \
   -- floor "$BIN/floor" "$BIN/child" \
   -- floor-fork "$BIN/floor-fork" "$BIN/child" \
-  -- launcher "$NAPP/launcher" "${before[@]}" >"$RES/native.txt" 2>&1 ||
+  -- launcher "$NAPP/launcher" \
+  -- launcher-log "$LAPP/launcher" "${before[@]}" >"$RES/native.txt" 2>&1 ||
   die "the native start-up runs failed: see $RES/native.txt"
 
 NATIVE_RATIO=$(/usr/bin/python3 bench/table.py --ratio "$RES/native.json" launcher floor)

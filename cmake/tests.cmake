@@ -30,3 +30,9 @@ set_tests_properties(unit_tests PROPERTIES
 # Times the staged-update check for `make bench`.
 add_executable(zipcheck_time bench/zipcheck_time.cpp)
 target_link_libraries(zipcheck_time PRIVATE launcher_core)
+
+if(WIN32)
+  # Starts the launcher with no standard handles, as Explorer does.
+  add_executable(nostd tests/nostd/nostd.cpp)
+  add_dependencies(unit_tests nostd)
+endif()

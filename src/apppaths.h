@@ -50,6 +50,12 @@ std::string currentModuleDirForUser();
 // A path below appDir as the user sees it (UTF-8), for messages.
 std::string pathForUser(const std::string& path);
 
+// POSIX: the folder name, made when missing, below the folder that the
+// environment variable xdgVariable names, else below ~/homeFolder (made
+// too): the user's own folders for caches and records. With its
+// separator; empty when there is none.
+std::string userFolder(const char* xdgVariable, const char* homeFolder, const std::string& name);
+
 // Whether the launcher may go on with modulePath as its own path. Without
 // a folder in it, every path would silently lead into the current directory.
 bool ownFolderKnown(const std::string& modulePath, PathRules rules);

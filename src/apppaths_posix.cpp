@@ -1,7 +1,10 @@
 #include "apppaths.h"
 #include "pathconst.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdlib>
 #include <vector>
 
 const char fileSep[2] = "/";
@@ -22,4 +25,31 @@ std::string currentModulePath() {
 
 std::string currentModuleDirForUser() {
     return std::string();  // appDir itself: POSIX names are shown as they are
+}
+
+static bool makeFolder(const std::string& dir) {
+    return mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+std::string userFolder(const char* xdgVariable, const char* homeFolder, const std::string& name) {
+    const char* xdg = getenv(xdgVariable);
+    std::string base;
+    if (xdg != NULL && xdg[0] == '/') {
+        base = xdg;
+    } else {
+        const char* home = getenv("HOME");
+        if (home == NULL || home[0] != '/') return std::string();
+        base = home;
+        // Each folder of the way, as ~/.local/state may not be there yet.
+        for (const char* part = homeFolder; *part != '\0';) {
+            const char* end = part;
+            while (*end != '\0' && *end != '/') ++end;
+            base += "/" + std::string(part, end);
+            if (!makeFolder(base)) return std::string();
+            part = *end == '/' ? end + 1 : end;
+        }
+    }
+    if (!makeFolder(base)) return std::string();
+    std::string folder = base + "/" + name;
+    return makeFolder(folder) ? folder + "/" : std::string();
 }

@@ -15,7 +15,11 @@ std::string Replace(std::string src, std::string str1, std::string str2) {
     return src;
 }
 
+std::string messageFooter;
+void (*lineObserver)(const std::string& text, bool utf8) = NULL;
+
 void writeLine(std::FILE* stream, const std::string& text) {
+    if (lineObserver != NULL) lineObserver(text, false);
     // Standard output stays in its buffer until its order against something
     // else could show: a line on standard error, a message box, a child
     // (flushOutput). A write per line cost more than the rest of the start.

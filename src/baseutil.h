@@ -9,6 +9,12 @@
 void MessageBox2(std::string msg);
 // Shows an ASCII text in a modal error box (on POSIX: on standard error).
 void MessageBox2(const char* message);
+// UTF-8 text that every box ends with, when not empty: where the support
+// log is, so that a user can send it.
+extern std::string messageFooter;
+// When set, sees each line that writeLine writes (in the ANSI code page)
+// and each box's text (Windows; UTF-8), for the support log.
+extern void (*lineObserver)(const std::string& text, bool utf8);
 
 // UTF-16 on Windows; on POSIX the platform's wide characters (UTF-32).
 // Invalid UTF-8 is substituted, never an error; the text ends at a NUL.

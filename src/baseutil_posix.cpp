@@ -9,11 +9,11 @@
 // There is no message box: the text goes where the user or the starter
 // looks for errors.
 void MessageBox2(const char* message) {
-    writeLine(stderr, message);
+    writeLine(stderr, message + messageFooter);
 }
 
 void MessageBox2(std::string msg) {
-    writeLine(stderr, msg);
+    writeLine(stderr, msg + messageFooter);
 }
 
 std::wstring utf8ToWString(std::string utf8Str) {

@@ -69,8 +69,7 @@ std::string launcherName(const std::string& exeFileName) {
     return name.empty() ? exeFileName : name;
 }
 
-// "-" and the FNV-1a hash of text: a short, stable name for it.
-static std::string hashSuffix(const std::string& text) {
+std::string hashSuffix(const std::string& text) {
     unsigned long hash = 2166136261UL;
     for (size_t i = 0; i < text.size(); ++i)
         hash = ((hash ^ static_cast<unsigned char>(text[i])) * 16777619UL) & 0xFFFFFFFFUL;

@@ -55,6 +55,10 @@ std::string classArchiveDumpCommand(const std::string& java, int javaVersion, co
 // The launcher's name: exeFileName less its extension.
 std::string launcherName(const std::string& exeFileName);
 
+// "-" and the FNV-1a hash of text: a short, stable name for it, such as
+// for an application folder in a file name of the user's folder.
+std::string hashSuffix(const std::string& text);
+
 // The archive's file name: after the launcher (launcherName), and in the
 // user's folder, which applications of the same name share, also after
 // the application folder; with JVM options of the vendor's (jvmOptions),

@@ -13,6 +13,7 @@
 #include "jop.h"
 #include "pathconst.h"
 #include "procutil.h"
+#include "supportlog.h"
 #include "apppaths.h"
 #include "xmlutil.h"
 #include "zipcheck.h"
@@ -98,6 +99,7 @@ std::string unpassableArgumentMessage(const std::string& argument) {
 
 void readBootXml(std::string bootXmPath) {
     boost::property_tree::ptree pt = readXmlFile(bootXmPath);
+    placeSupportLog(isTrue(getXmlValue(pt, "log")) != 0);
     std::string console = getXmlValue(pt, "console");
     writeLine(stdout, "console=" + console);
     if (isTrue(console)) openConsole();
@@ -130,22 +132,26 @@ void readBootXml(std::string bootXmPath) {
     javaPath = quoteJavaPath(javaPath, pathFileExists(javaPath));
 
     std::string commandLine = buildCommandLine(javaPath, Xmn, Xms, Xmx, cp, jar, args, javaMainClass, jvmOptions);
-    if (isTrue(classArchiveValue)) {
-        // The archive's options after the vendor's, so that ours hold; an
-        // archive made under other options is another file.
-        placeClassArchive(javaPath, jvmOptions, cp, jar);
-        jvmOptionsEnd = buildCommandLine(javaPath, Xmn, Xms, Xmx, "", "", "", "", jvmOptions).size();
-    }
+    // Options of the launcher's own go after the vendor's, so that ours
+    // hold; an archive made under other options is another file.
+    jvmOptionsEnd = buildCommandLine(javaPath, Xmn, Xms, Xmx, "", "", "", "", jvmOptions).size();
+    if (isTrue(classArchiveValue)) placeClassArchive(javaPath, jvmOptions, cp, jar);
     javaCommandLine = commandLine;
     javaProgram = programOfJavaValue(javaPath);
     jar2 = jar;
     passArgs = isTrue(passArgsValue);
 }
 
-std::string mainCommandLine(const std::string& archiveOptions) {
-    if (archiveOptions.empty()) return javaCommandLine + passedArguments;
+// The command line with JVM options of the launcher's own, each after a
+// blank, after the vendor's and before the class path.
+static std::string withOptions(const std::string& options) {
+    if (options.empty()) return javaCommandLine;
     size_t at = jvmOptionsEnd < javaCommandLine.size() ? jvmOptionsEnd : javaCommandLine.size();
-    return javaCommandLine.substr(0, at) + archiveOptions + javaCommandLine.substr(at) + passedArguments;
+    return javaCommandLine.substr(0, at) + options + javaCommandLine.substr(at);
+}
+
+std::string mainCommandLine(const std::string& archiveOptions) {
+    return withOptions(supportLogJavaOptions() + archiveOptions) + passedArguments;
 }
 
 int readLauncherArguments(int argc, char** argv) {
@@ -210,7 +216,9 @@ void renameUpFile() {
 int launchJava(std::string currentDir, std::string commandLine, int doWait) {
     writeLine(stdout, "currentDir=" + currentDir);
     writeLine(stdout, "javaCommandLine=" + commandLine);
+    supportLogJavaStarted();
     int result = execute(javaProgram, &commandLine[0], currentDir.c_str(), doWait);
+    supportLogJavaEnded(result, childProcessId);
     writeLine(stdout, "launchJava:retCode=" + std::to_string(result));
     if (result == 1) MessageBox2("java launch error. code=" + std::to_string(result));
     return result;
@@ -226,7 +234,7 @@ int launchUpdater() {
     std::string currentDir = appDir;
     currentDir += "updater";
     // The documents are the application's: the updater gets none.
-    return launchJava(currentDir, javaCommandLine, 1);
+    return launchJava(currentDir, withOptions(supportLogJavaOptions()), 1);
 }
 
 int moduleUpdate(std::string updaterPath) {
@@ -250,10 +258,19 @@ void runUpdateLoop() {
     }
 }
 
+static int launch(int argc, char** argv);
+
 int launcherMain(int argc, char** argv) {
     // Started again in the background to make the class archive.
     int job = runClassArchiveJob();
     if (job >= 0) return job;
+    beginSupportLog();
+    int status = launch(argc, argv);
+    endSupportLog(status);
+    return status;
+}
+
+static int launch(int argc, char** argv) {
     bufferOutput();
     writeLine(stdout, "argc=" + std::to_string(argc));
     writeLine(stdout, std::string("argv[0]=") + (argc > 0 ? argv[0] : ""));

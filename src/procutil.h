@@ -1,6 +1,7 @@
 // Starting a child process from a complete command line and waiting for it.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,19 @@ typedef pid_t ChildHandle;  // 0 when there is none
 // The latest child started; replaced (and the previous one released) by
 // each successful start.
 extern ChildHandle childProcess;
+// Its process id.
+extern unsigned long childProcessId;
+
+// Where a child's standard error goes when the launcher has none of its
+// own to pass on (POSIX: descriptor 2 closed; Windows: no standard output
+// and no standard error, as from Explorer): each chunk, as a thread of the
+// launcher's drains it from a pipe at once, so that the child never waits
+// on it. Null: nowhere, as without.
+typedef void (*ErrorSink)(const char* bytes, size_t len);
+extern ErrorSink childErrorSink;
+// When set, called by execute right after a child has started, while it
+// starts: work done there costs the start no time.
+extern void (*childStarted)();
 
 // Starts program (found by findProgram) with lpCommandLine in lpCurrentDir
 // (NULL: the launcher's own) and, when doWait is non-zero, waits for it.

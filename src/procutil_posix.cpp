@@ -4,6 +4,7 @@
 #include "baseutil.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -11,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,6 +21,59 @@
 extern char** environ;
 
 ChildHandle childProcess = 0;
+unsigned long childProcessId = 0;
+ErrorSink childErrorSink = NULL;
+void (*childStarted)() = NULL;
+
+// Descriptors 0 to 2 may be closed: a pipe's ends are kept above them, so
+// that the launcher's own standard error stays closed.
+static int aboveStandard(int fd) {
+    if (fd > 2) return fd;
+    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    close(fd);
+    return moved;
+}
+
+static void* drainErrors(void* fd) {
+    int in = static_cast<int>(reinterpret_cast<long>(fd));
+    ErrorSink sink = childErrorSink;
+    char buffer[4096];
+    for (;;) {
+        ssize_t got = read(in, buffer, sizeof(buffer));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        sink(buffer, static_cast<size_t>(got));
+    }
+    close(in);
+    return NULL;
+}
+
+// A pipe for the child's standard error, and the thread that drains it,
+// where the launcher's own is closed; false where there is none to make.
+static bool captureErrors(posix_spawn_file_actions_t& actions, int& writeEnd, pthread_t& reader) {
+    if (childErrorSink == NULL || fcntl(2, F_GETFD) != -1) return false;
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) return false;
+    ends[0] = aboveStandard(ends[0]);
+    ends[1] = aboveStandard(ends[1]);
+    if (ends[0] < 0 || ends[1] < 0 || posix_spawn_file_actions_adddup2(&actions, ends[1], 2) != 0 ||
+        pthread_create(&reader, NULL, drainErrors, reinterpret_cast<void*>(static_cast<long>(ends[0]))) != 0) {
+        if (ends[0] >= 0) close(ends[0]);
+        if (ends[1] >= 0) close(ends[1]);
+        return false;
+    }
+    writeEnd = ends[1];
+    return true;
+}
+
+// The reader ends with the pipe; a grandchild that keeps it open is not
+// waited for long.
+static void endCapture(pthread_t reader) {
+    struct timespec until;
+    clock_gettime(CLOCK_REALTIME, &until);
+    until.tv_sec += 1;
+    if (pthread_timedjoin_np(reader, NULL, &until) != 0) pthread_detach(reader);
+}
 
 void prepareProcessRunner() {
     // A starter that ignores SIGCHLD passes that on to us, and then the
@@ -88,20 +143,34 @@ int execute(const std::string& program, char* lpCommandLine, const char* lpCurre
         posix_spawn_file_actions_destroy(&actions);
         return startFailed();
     }
+    int errorEnd = -1;
+    pthread_t reader;
+    bool capturing = captureErrors(actions, errorEnd, reader);
     flushOutput();
     pid_t pid;
     int spawned = posix_spawn(&pid, executable.c_str(), &actions, NULL, &argv[0], environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return startFailed();
+    if (capturing) close(errorEnd);  // the child's now: the pipe ends with it
+    if (spawned != 0) {
+        if (capturing) endCapture(reader);
+        return startFailed();
+    }
 
     releaseChildProcess();
     childProcess = pid;
+    childProcessId = static_cast<unsigned long>(pid);
     writeLine(stdout, "execute:processId==" + std::to_string(static_cast<int>(getpid())));
     flushOutput();  // before the child's own output, which shares the stream
-    if (doWait == 0) return 0;
+    if (childStarted != NULL) childStarted();
+    if (doWait == 0) {
+        if (capturing) pthread_detach(reader);
+        return 0;
+    }
 
     int status = 0;
-    if (!waitFor(pid, status)) {
+    bool waited = waitFor(pid, status);
+    if (capturing) endCapture(reader);
+    if (!waited) {
         writeLine(stdout, "result=WAIT_FAILED");
         return 1;
     }

@@ -7,6 +7,65 @@
 #include "baseutil.h"
 
 ChildHandle childProcess = NULL;
+unsigned long childProcessId = 0;
+ErrorSink childErrorSink = NULL;
+void (*childStarted)() = NULL;
+
+static DWORD WINAPI drainErrors(LPVOID pipe) {
+    ErrorSink sink = childErrorSink;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(pipe, buffer, sizeof(buffer), &got, NULL) && got > 0) sink(buffer, got);
+    CloseHandle(pipe);
+    return 0;
+}
+
+static bool noHandle(DWORD which) {
+    HANDLE handle = GetStdHandle(which);
+    return handle == NULL || handle == INVALID_HANDLE_VALUE;
+}
+
+// Where the launcher has neither standard output nor standard error (a
+// start from Explorer or a shortcut), the child gets a pipe for its
+// standard error, and only that: the attribute list keeps every other
+// handle of ours from it. A thread drains the pipe.
+struct ErrorCapture {
+    HANDLE writeEnd, reader;
+    std::vector<char> attributes;
+};
+
+static bool captureErrors(STARTUPINFOEXA& si, ErrorCapture& capture) {
+    if (childErrorSink == NULL || !noHandle(STD_ERROR_HANDLE) || !noHandle(STD_OUTPUT_HANDLE)) return false;
+    SECURITY_ATTRIBUTES inherited = {sizeof(SECURITY_ATTRIBUTES), NULL, TRUE};
+    HANDLE readEnd;
+    if (!CreatePipe(&readEnd, &capture.writeEnd, &inherited, 0)) return false;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(NULL, 1, 0, &size);
+    capture.attributes.resize(size);
+    si.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(&capture.attributes[0]);
+    capture.reader = NULL;
+    if (size > 0 && InitializeProcThreadAttributeList(si.lpAttributeList, 1, 0, &size) &&
+        UpdateProcThreadAttribute(si.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &capture.writeEnd,
+                                  sizeof(HANDLE), NULL, NULL))
+        capture.reader = CreateThread(NULL, 0, drainErrors, readEnd, 0, NULL);
+    if (capture.reader == NULL) {
+        CloseHandle(readEnd);
+        CloseHandle(capture.writeEnd);
+        si.lpAttributeList = NULL;
+        return false;
+    }
+    si.StartupInfo.dwFlags |= STARTF_USESTDHANDLES;
+    si.StartupInfo.hStdError = capture.writeEnd;
+    return true;
+}
+
+// The reader ends with the pipe; a grandchild that keeps it open is not
+// waited for long.
+static void endCapture(ErrorCapture& capture, DWORD waitMs) {
+    WaitForSingleObject(capture.reader, waitMs);
+    CloseHandle(capture.reader);
+}
 
 void prepareProcessRunner() {
     // Nothing a starter passes on keeps us from waiting for a child here.
@@ -64,31 +123,46 @@ int execute(const std::string& program, char* lpCommandLine, const char* lpCurre
         writeLine(stdout, "execute:createProcessResult==" + std::to_string(FALSE));
         return 1;
     }
-    STARTUPINFOA si;
+    STARTUPINFOEXA si;
     PROCESS_INFORMATION pi;
     ZeroMemory(&si, sizeof(si));
-    si.cb = sizeof(si);
+    si.StartupInfo.cb = sizeof(si.StartupInfo);
     ZeroMemory(&pi, sizeof(pi));
+    ErrorCapture capture;
+    bool capturing = captureErrors(si, capture);
+    if (capturing) si.StartupInfo.cb = sizeof(si);
 
     flushOutput();  // the child writes to the same streams
-    BOOL created = CreateProcessA(module.c_str(), lpCommandLine, NULL, NULL, FALSE, 0, NULL,
-                                  lpCurrentDir, &si, &pi);
+    BOOL created = CreateProcessA(module.c_str(), lpCommandLine, NULL, NULL, capturing,
+                                  capturing ? EXTENDED_STARTUPINFO_PRESENT : 0, NULL, lpCurrentDir,
+                                  &si.StartupInfo, &pi);
+    if (capturing) {
+        CloseHandle(capture.writeEnd);  // the child's now: the pipe ends with it
+        DeleteProcThreadAttributeList(si.lpAttributeList);
+    }
     if (!created) {
+        if (capturing) endCapture(capture, 1000);
         writeLine(stdout, "execute:createProcessResult==" + std::to_string(created));
         return 1;
     }
     // One handle per child would otherwise pile up over a long run of updates.
     releaseChildProcess();
     childProcess = pi.hProcess;
+    childProcessId = pi.dwProcessId;
     if (!CloseHandle(pi.hThread)) {
         MessageBox2("CloseHandle(hThread)");
         return 1;
     }
     writeLine(stdout, "execute:processId==" + std::to_string(static_cast<int>(GetCurrentProcessId())));
     flushOutput();  // before the child's own output, which shares the stream
-    if (doWait == 0) return 0;
+    if (childStarted != NULL) childStarted();
+    if (doWait == 0) {
+        if (capturing) endCapture(capture, 0);
+        return 0;
+    }
 
     DWORD waitResult = WaitForSingleObject(childProcess, INFINITE);
+    if (capturing) endCapture(capture, 1000);
     switch (waitResult) {
     case WAIT_OBJECT_0: writeLine(stdout, "result=WAIT_OBJECT_0"); break;
     case WAIT_FAILED: writeLine(stdout, "result=WAIT_FAILED"); return 1;

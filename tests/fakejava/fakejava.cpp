@@ -6,10 +6,12 @@
 // the first line of each argument that names a file readable from that
 // directory, then takes the first step of fakejava.script
 // there and exits with its code. A step is a number (decimal, negative or
-// 0x hex), "signal:N" (POSIX: dies of signal N), optionally followed by
+// 0x hex), "signal:N" (dies of signal N, after writing a crash report
+// where -XX:ErrorFile= says), optionally followed by
 // ",write=PATH" to create PATH first (as an updater staging a file does),
 // with the bytes of fakejava.stage in that directory, or a line of text.
-// No script, or no step left: exit 0. It also plays a JVM's recording of
+// No script, or no step left: exit 0. Before its step it writes
+// fakejava.stderr on standard error. It also plays a JVM's recording of
 // the classes it loads and its making of a class-data archive, which takes
 // the milliseconds that fakejava.dumpms gives and is logged as dumped=PATH
 // once written.
@@ -113,6 +115,21 @@ int main(int argc, char** argv) {
         }
     }
 
+    // Standard error: the text of fakejava.stderr, or with "bytes:N" as its
+    // text, N bytes in lines of 64, written as fast as they can be.
+    {
+        std::ifstream errors("fakejava.stderr", std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(errors)), std::istreambuf_iterator<char>());
+        if (text.compare(0, 6, "bytes:") == 0) {
+            long long left = std::atoll(text.c_str() + 6);
+            const std::string line = std::string(63, 'e') + "\n";
+            for (; left > 0; left -= 64) std::fwrite(line.data(), 1, left < 64 ? left : 64, stderr);
+        } else {
+            std::fwrite(text.data(), 1, text.size(), stderr);
+        }
+        std::fflush(stderr);
+    }
+
     std::string step, rest;
     {
         std::ifstream script("fakejava.script");
@@ -134,6 +151,19 @@ int main(int argc, char** argv) {
         step.erase(comma);
     }
     if (step.compare(0, 7, "signal:") == 0) {
+        // A crash report first, where -XX:ErrorFile says, as a JVM leaves one.
+        for (int i = 1; i < argc; ++i) {
+            std::string arg = argv[i];
+            if (arg.compare(0, 14, "-XX:ErrorFile=") != 0) continue;
+            std::string path = arg.substr(14);
+            std::string::size_type p = path.find("%p");
+#ifdef _WIN32
+            if (p != std::string::npos) path.replace(p, 2, std::to_string(GetCurrentProcessId()));
+#else
+            if (p != std::string::npos) path.replace(p, 2, std::to_string(getpid()));
+#endif
+            std::ofstream(path.c_str()) << "# A fatal error has been detected by fakejava\n";
+        }
         std::raise(std::atoi(step.c_str() + 7));
         finish(99);
     }

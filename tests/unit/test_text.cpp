@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "baseutil.h"
+#include "supportlog.h"
 #include "testutil.h"
 
 namespace {
@@ -26,6 +27,47 @@ TEST(Replace, Table) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.expected, Replace(c.src, c.from, c.to)) << c.src << " / " << c.from;
+}
+
+TEST(SupportLog, LinesTimesAndNames) {
+    struct Time { int offset; const char* text; };
+    const Time times[] = {
+        {540, "2026-12-09 14:53:01.004 +09:00"},
+        {0, "2026-12-09 14:53:01.004 +00:00"},
+        {-210, "2026-12-09 14:53:01.004 -03:30"},  // Newfoundland
+        {345, "2026-12-09 14:53:01.004 +05:45"},   // Nepal
+    };
+    for (const Time& t : times) EXPECT_EQ(t.text, logTime(2026, 12, 9, 14, 53, 1, 4, t.offset));
+    EXPECT_EQ("4242 +1500 argc=1", logLine(4242, 1500, "argc=1"));
+    EXPECT_EQ("4242 system: Linux", logHeaderLine(4242, "system: Linux"));
+    // One file per application folder, named after the launcher.
+    std::string one = supportLogName("MyApp.exe", "C:\\Apps\\One\\");
+    EXPECT_EQ(0u, one.find("MyApp-")) << one;
+    EXPECT_EQ(".log", one.substr(one.size() - 4));
+    EXPECT_NE(one, supportLogName("MyApp.exe", "C:\\Apps\\Two\\"));
+    // The newest five crash reports stay; ties by name, so that the choice
+    // does not depend on the order of the folder's listing.
+    std::vector<std::pair<std::string, long long> > reports;
+    for (int i = 0; i < 7; ++i) reports.push_back(std::make_pair("r" + std::to_string(i), i == 6 ? 1 : 10 + i));
+    EXPECT_EQ((std::vector<std::string>{"r0", "r6"}), crashReportsToRemove(reports, 5));
+    EXPECT_TRUE(crashReportsToRemove(std::vector<std::pair<std::string, long long> >(reports.begin(), reports.begin() + 5), 5).empty());
+}
+
+TEST(SupportLog, JavasStandardErrorIsKeptInWholeLinesUpToItsBudget) {
+    typedef std::vector<std::string> Lines;
+    ErrorLines lines(30, 8);
+    // A line that comes in pieces comes out once whole; CRLF ends one too.
+    EXPECT_EQ(Lines(), lines.feed("Excep", 5));
+    EXPECT_EQ(Lines({"Exceptio", "n"}), lines.feed("tion\r\nat", 8));
+    EXPECT_EQ(Lines({"at x"}), lines.feed(" x\nsecond line\n", 3));
+    // Each line counts with its end: 9 + 2 + 5 + 9 + 4 = 29 of 30 bytes
+    // kept, and "more" no longer fits; what does not fit is only counted.
+    EXPECT_EQ(Lines({"second l", "ine"}), lines.feed("second line\nmore\n", 17));
+    EXPECT_EQ(Lines({"(5 more bytes of standard error not kept)"}), lines.finish());
+    ErrorLines unfinished(100, 100);
+    unfinished.feed("no newline", 10);
+    EXPECT_EQ(Lines({"no newline"}), unfinished.finish());
+    EXPECT_EQ(Lines(), unfinished.finish());
 }
 
 TEST(YesNo, IsTrueAndIsEmpty) {

@@ -1,0 +1,282 @@
+#include "supportlog.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "apppaths.h"
+#include "argutil.h"
+#include "baseutil.h"
+#include "classarchive.h"
+#include "procutil.h"
+
+// The file stays below this; when a line would pass it, the file becomes
+// NAME.1 (replacing an older one) and a new one begins.
+static const long long LOG_LIMIT = 1024 * 1024, BLOCK_ROOM = 64 * 1024;
+// Of Java's standard error, each start keeps this much: a Java process that
+// writes without end never pushes the starts before it out of the log.
+static const size_t ERROR_BUDGET = 256 * 1024, ERROR_LINE = 4096;
+static const size_t CRASH_REPORTS_KEPT = 5;
+
+static bool keeping = false;    // lines are kept until the key is known
+static std::vector<std::pair<long long, std::string> > kept;
+static long long startMs = 0;
+static void* logFile = NULL;
+static std::string logPath, logFolder;
+static long long javaStartMs = 0;
+static unsigned long pid = 0;   // of this start, on each of its lines
+static ErrorLines javaErrors(ERROR_BUDGET, ERROR_LINE);
+
+std::string logLine(unsigned long pid, long long ms, const std::string& text) {
+    return std::to_string(pid) + " +" + std::to_string(ms) + " " + text;
+}
+
+std::string logHeaderLine(unsigned long pid, const std::string& text) {
+    return std::to_string(pid) + " " + text;
+}
+
+static std::string twoDigits(int n) {
+    return (n < 10 ? "0" : "") + std::to_string(n);
+}
+
+std::string logTime(int year, int month, int day, int hour, int minute, int second, int ms, int offsetMinutes) {
+    int offset = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
+    std::string millis = std::to_string(1000 + ms).substr(1);
+    return std::to_string(year) + "-" + twoDigits(month) + "-" + twoDigits(day) + " " + twoDigits(hour) + ":" +
+           twoDigits(minute) + ":" + twoDigits(second) + "." + millis + " " + (offsetMinutes < 0 ? "-" : "+") +
+           twoDigits(offset / 60) + ":" + twoDigits(offset % 60);
+}
+
+std::string supportLogName(const std::string& exeFileName, const std::string& appDir) {
+    return launcherName(exeFileName) + hashSuffix(appDir) + ".log";
+}
+
+static bool newerFirst(const std::pair<std::string, long long>& a, const std::pair<std::string, long long>& b) {
+    return a.second != b.second ? a.second > b.second : a.first > b.first;
+}
+
+std::vector<std::string> crashReportsToRemove(std::vector<std::pair<std::string, long long> > reports,
+                                              size_t keep) {
+    std::sort(reports.begin(), reports.end(), newerFirst);
+    std::vector<std::string> old;
+    for (size_t i = keep; i < reports.size(); ++i) old.push_back(reports[i].first);
+    return old;
+}
+
+ErrorLines::ErrorLines(size_t budget, size_t maxLine)
+    : budget_(budget), maxLine_(maxLine), kept_(0), dropped_(0) {}
+
+void ErrorLines::take(std::vector<std::string>& out, const std::string& line) {
+    if (kept_ + line.size() > budget_) {
+        dropped_ += line.size() + 1;
+        return;
+    }
+    kept_ += line.size() + 1;
+    out.push_back(line);
+}
+
+std::vector<std::string> ErrorLines::feed(const char* bytes, size_t len) {
+    std::vector<std::string> out;
+    for (size_t i = 0; i < len; ++i) {
+        char c = bytes[i];
+        if (c == '\n') {
+            if (!partial_.empty() && partial_[partial_.size() - 1] == '\r') partial_.erase(partial_.size() - 1);
+            take(out, partial_);
+            partial_.clear();
+        } else if (partial_.size() < maxLine_) {
+            partial_ += c;
+        } else {
+            take(out, partial_);
+            partial_.assign(1, c);
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> ErrorLines::finish() {
+    std::vector<std::string> out;
+    if (!partial_.empty()) take(out, partial_);
+    partial_.clear();
+    if (dropped_ > 0) {
+        out.push_back("(" + std::to_string(dropped_) + " more bytes of standard error not kept)");
+        dropped_ = 0;
+    }
+    return out;
+}
+
+static std::string pending;  // lines not yet in the file
+static bool headerDue = false;  // the header is not in it yet either
+
+// The time of the start, which was a few milliseconds ago; the system; the
+// environment that changes what Java does.
+static std::string logHeader() {
+    std::string header = logHeaderLine(pid, "==== " + logTimeNow()) + logLineEnd;
+    header += logHeaderLine(pid, "launcher: " + ansiToUtf8(appDir + exeFileName)) + logLineEnd;
+    header += logHeaderLine(pid, "system: " + systemDescription()) + logLineEnd;
+    const char* variables[] = {"JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS", "JDK_JAVA_OPTIONS"};
+    for (size_t i = 0; i < sizeof(variables) / sizeof(variables[0]); ++i) {
+        const char* value = std::getenv(variables[i]);
+        header += logHeaderLine(pid, std::string(variables[i]) + ": " +
+                                         (value != NULL ? ansiToUtf8(value) : std::string("(not set)"))) +
+                  logLineEnd;
+    }
+    return header;
+}
+
+static void rotateLog() {
+    closeLogFile(logFile);
+    unsigned long error = 0;
+    replaceFile(logPath, logPath + ".1", error);
+    logFile = openLogFile(logPath);
+}
+
+// The lines so far, in one write: a few per start, and two starts at once
+// never mix their lines. Called with the lock held.
+static void flushLog() {
+    if (logFile == NULL || pending.empty()) return;
+    if (headerDue) pending = logHeader() + pending;
+    headerDue = false;
+    if (logFileSize(logFile) + static_cast<long long>(pending.size()) > LOG_LIMIT) rotateLog();
+    bool written = logFile != NULL && appendToLog(logFile, pending);
+    pending.clear();
+    if (written) return;
+    // Said once, on standard output only, and nothing more is tried.
+    if (logFile != NULL) closeLogFile(logFile);
+    logFile = NULL;
+    lineObserver = NULL;
+    writeLine(stdout, "logNotWritten=" + logPath + ": a line could not be written");
+}
+
+// A text of several lines (a message with its footer) becomes as many
+// lines of the log, each with the process id and the time. With flush,
+// they go into the file at once.
+static void recordLine(const std::string& text, bool utf8, bool flush = false) {
+    long long ms = steadyMilliseconds() - startMs;
+    std::string all = utf8 ? text : ansiToUtf8(text);
+    lockLog();
+    std::string::size_type at = 0;
+    do {
+        std::string::size_type end = all.find('\n', at);
+        if (end == std::string::npos) end = all.size();
+        std::string line = all.substr(at, end - at);
+        at = end + 1;
+        if (line.empty() && end < all.size()) continue;
+        if (keeping) kept.push_back(std::make_pair(ms, line));
+        else pending += logLine(pid, ms, line) + logLineEnd;
+    } while (at <= all.size());
+    if (flush) flushLog();
+    unlockLog();
+}
+
+static const char BOX[] = "message box: ";
+
+static void observeLine(const std::string& text, bool utf8) {
+    // A box waits for the user, who may look at the log meanwhile.
+    recordLine(text, utf8, text.compare(0, sizeof(BOX) - 1, BOX) == 0);
+}
+
+static bool closed = false;  // the launcher is ending: nothing more is kept
+
+// Java's standard error, where the launcher has none to pass on: into the
+// file as it comes. A grandchild that keeps the pipe open may outlive the
+// wait for the reader, even the launcher's run: after that it is passed
+// over, before anything of it is touched.
+static void keepJavaError(const char* bytes, size_t len) {
+    lockLog();
+    if (!closed) {
+        std::vector<std::string> lines = javaErrors.feed(bytes, len);
+        long long ms = steadyMilliseconds() - startMs;
+        for (size_t i = 0; i < lines.size(); ++i) pending += logLine(pid, ms, "java: " + ansiToUtf8(lines[i])) + logLineEnd;
+        flushLog();
+    }
+    unlockLog();
+}
+
+// What led to a start is in the file while Java runs. Written as Java
+// starts, the header and the lines cost the start nothing: the launcher
+// would only wait.
+static void flushAtChildStart() {
+    lockLog();
+    flushLog();
+    unlockLog();
+}
+
+void beginSupportLog() {
+    startMs = steadyMilliseconds();
+    pid = processId();
+    keeping = true;
+    lineObserver = observeLine;
+}
+
+void placeSupportLog(bool wanted) {
+    if (!keeping) return;
+    std::vector<std::pair<long long, std::string> > lines;
+    lines.swap(kept);
+    keeping = false;
+    if (!wanted) {
+        lineObserver = NULL;
+        return;
+    }
+    lineObserver = NULL;  // until it is open
+    logFolder = userStateFolder(launcherName(exeFileName));
+    if (logFolder.empty()) {
+        writeLine(stdout, "logNotWritten=the user's folder for it cannot be made");
+        return;
+    }
+    logPath = logFolder + supportLogName(exeFileName, appDir);
+    logFile = openLogFile(logPath);
+    // A start's lines in one file, as a rule: a log near its limit begins
+    // anew before it.
+    if (logFile != NULL && logFileSize(logFile) > LOG_LIMIT - BLOCK_ROOM) rotateLog();
+    if (logFile == NULL) {
+        writeLine(stdout, "logNotWritten=" + logPath + ": it cannot be opened");
+        return;
+    }
+
+    headerDue = true;
+    for (size_t i = 0; i < lines.size(); ++i) pending += logLine(pid, lines[i].first, lines[i].second) + logLineEnd;
+    lineObserver = observeLine;
+    childErrorSink = keepJavaError;
+    childStarted = flushAtChildStart;
+    messageFooter = "\n\n起動の記録: " + ansiToUtf8(logPath) + " (お問い合わせの際はこのファイルを添えてください)";
+    writeLine(stdout, "log=" + logPath);
+}
+
+std::string supportLogJavaOptions() {
+    if (logFile == NULL) return std::string();
+    return " " + quoteArgument("-XX:ErrorFile=" + logFolder + "hs_err_pid%p.log");
+}
+
+void supportLogJavaStarted() {
+    javaStartMs = steadyMilliseconds();
+}
+
+void supportLogJavaEnded(int exitCode, unsigned long processId) {
+    if (logFile == NULL) return;
+    lockLog();
+    std::vector<std::string> rest = javaErrors.finish();
+    unlockLog();
+    for (size_t i = 0; i < rest.size(); ++i) recordLine("java: " + ansiToUtf8(rest[i]), true);
+    recordLine("java ended with exit code " + std::to_string(exitCode) + " after " +
+                   std::to_string(steadyMilliseconds() - javaStartMs) + " ms",
+               false);
+    std::string report = logFolder + "hs_err_pid" + std::to_string(processId) + ".log";
+    std::string copy = report;
+    if (processId == 0 || !fileExists(&copy[0])) return;
+    recordLine("crash report: " + report, false, true);
+    // The folder keeps the newest few.
+    std::vector<std::string> old = crashReportsToRemove(crashReportsIn(logFolder), CRASH_REPORTS_KEPT);
+    for (size_t i = 0; i < old.size(); ++i) removeFile(old[i]);
+}
+
+void endSupportLog(int status) {
+    if (logFile == NULL) return;
+    recordLine("exit status " + std::to_string(status), false, true);
+    lockLog();
+    closed = true;
+    lineObserver = NULL;
+    childStarted = NULL;
+    if (logFile != NULL) closeLogFile(logFile);
+    logFile = NULL;
+    unlockLog();
+}

@@ -1,0 +1,101 @@
+#include "supportlog.h"
+
+#include "apppaths.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+
+const char* const logLineEnd = "\n";
+
+std::string userStateFolder(const std::string& name) {
+    return userFolder("XDG_STATE_HOME", ".local/state", name);
+}
+
+std::string logTimeNow() {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    struct tm local;
+    localtime_r(&now.tv_sec, &local);
+    return logTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                   static_cast<int>(now.tv_nsec / 1000000), static_cast<int>(local.tm_gmtoff / 60));
+}
+
+long long steadyMilliseconds() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+std::string systemDescription() {
+    struct utsname name;
+    if (uname(&name) != 0) return "unknown";
+    std::string text = std::string(name.sysname) + " " + name.release + ", " + name.machine;
+    if (sizeof(void*) == 4 && std::string(name.machine) == "x86_64") text += ", the launcher built for 32 bits";
+    return text;
+}
+
+std::vector<std::pair<std::string, long long> > crashReportsIn(const std::string& folder) {
+    std::vector<std::pair<std::string, long long> > reports;
+    DIR* dir = opendir(folder.c_str());
+    if (dir == NULL) return reports;
+    while (struct dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name.compare(0, 10, "hs_err_pid") != 0 || name.size() < 14 || name.compare(name.size() - 4, 4, ".log") != 0)
+            continue;
+        struct stat st;
+        if (stat((folder + name).c_str(), &st) == 0)
+            reports.push_back(std::make_pair(folder + name, static_cast<long long>(st.st_mtime)));
+    }
+    closedir(dir);
+    return reports;
+}
+
+// The descriptor, plus one: NULL stays "none".
+void* openLogFile(const std::string& path) {
+    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    // Never as a standard descriptor that the starter closed: lines for
+    // standard error would land in it raw, and Java's would not be kept.
+    if (fd >= 0 && fd <= 2) {
+        int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        close(fd);
+        fd = moved;
+    }
+    return fd < 0 ? NULL : reinterpret_cast<void*>(static_cast<long>(fd) + 1);
+}
+
+static int descriptorOf(void* file) {
+    return static_cast<int>(reinterpret_cast<long>(file) - 1);
+}
+
+long long logFileSize(void* file) {
+    struct stat st;
+    return fstat(descriptorOf(file), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
+}
+
+bool appendToLog(void* file, const std::string& bytes) {
+    // One write per line: lines of two starts at once never mix.
+    ssize_t written;
+    do written = write(descriptorOf(file), bytes.data(), bytes.size()); while (written < 0 && errno == EINTR);
+    return written == static_cast<ssize_t>(bytes.size());
+}
+
+void closeLogFile(void* file) {
+    close(descriptorOf(file));
+}
+
+static pthread_mutex_t logLock = PTHREAD_MUTEX_INITIALIZER;
+
+void lockLog() {
+    pthread_mutex_lock(&logLock);
+}
+
+void unlockLog() {
+    pthread_mutex_unlock(&logLock);
+}

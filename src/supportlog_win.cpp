@@ -1,0 +1,118 @@
+#include "supportlog.h"
+
+#include <windows.h>
+
+#include "classarchive.h"
+
+const char* const logLineEnd = "\r\n";
+
+std::string userStateFolder(const std::string& name) {
+    // %LOCALAPPDATA%\NAME\, as for the class archive, short forms included.
+    return userCacheFolder(name);
+}
+
+std::string logTimeNow() {
+    FILETIME utc, local;
+    GetSystemTimeAsFileTime(&utc);
+    FileTimeToLocalFileTime(&utc, &local);
+    ULARGE_INTEGER u, l;
+    u.LowPart = utc.dwLowDateTime;
+    u.HighPart = utc.dwHighDateTime;
+    l.LowPart = local.dwLowDateTime;
+    l.HighPart = local.dwHighDateTime;
+    long long offsetMinutes = (static_cast<long long>(l.QuadPart) - static_cast<long long>(u.QuadPart)) / 600000000LL;
+    SYSTEMTIME st;
+    FileTimeToSystemTime(&local, &st);
+    return logTime(st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds,
+                   static_cast<int>(offsetMinutes));
+}
+
+long long steadyMilliseconds() {
+    LARGE_INTEGER count, frequency;
+    if (!QueryPerformanceFrequency(&frequency) || !QueryPerformanceCounter(&count)) return GetTickCount();
+    return count.QuadPart / (frequency.QuadPart / 1000);
+}
+
+static std::string processorName(USHORT architecture) {
+    switch (architecture) {
+    case PROCESSOR_ARCHITECTURE_AMD64: return "x86-64";
+    case PROCESSOR_ARCHITECTURE_INTEL: return "x86";
+    case 12: return "ARM64";  // PROCESSOR_ARCHITECTURE_ARM64
+    case PROCESSOR_ARCHITECTURE_ARM: return "ARM";
+    default: return "processor " + std::to_string(architecture);
+    }
+}
+
+std::string systemDescription() {
+    // GetVersionEx reports Windows 8 to a program without a manifest.
+    typedef LONG(WINAPI * RtlGetVersionProc)(OSVERSIONINFOW*);
+    RtlGetVersionProc getVersion = reinterpret_cast<RtlGetVersionProc>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlGetVersion")));
+    OSVERSIONINFOW version;
+    ZeroMemory(&version, sizeof(version));
+    version.dwOSVersionInfoSize = sizeof(version);
+    std::string text = "Windows";
+    if (getVersion != NULL && getVersion(&version) == 0)
+        text += " " + std::to_string(version.dwMajorVersion) + "." + std::to_string(version.dwMinorVersion) + "." +
+                std::to_string(version.dwBuildNumber);
+    SYSTEM_INFO info;
+    GetNativeSystemInfo(&info);
+    text += ", " + processorName(info.wProcessorArchitecture);
+    BOOL wow64 = FALSE;
+    if (IsWow64Process(GetCurrentProcess(), &wow64) && wow64) text += ", the launcher runs emulated (WOW64)";
+    return text;
+}
+
+std::vector<std::pair<std::string, long long> > crashReportsIn(const std::string& folder) {
+    std::vector<std::pair<std::string, long long> > reports;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "hs_err_pid*.log").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return reports;
+    do {
+        long long time = static_cast<long long>((static_cast<unsigned long long>(found.ftLastWriteTime.dwHighDateTime) << 32) |
+                                                found.ftLastWriteTime.dwLowDateTime);
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            reports.push_back(std::make_pair(folder + found.cFileName, time));
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return reports;
+}
+
+void* openLogFile(const std::string& path) {
+    // Appends of other starts, and the renaming of a full log, go on while
+    // it is open; Java does not inherit it.
+    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    return file == INVALID_HANDLE_VALUE ? NULL : file;
+}
+
+long long logFileSize(void* file) {
+    LARGE_INTEGER size;
+    return GetFileSizeEx(file, &size) ? size.QuadPart : 0;
+}
+
+bool appendToLog(void* file, const std::string& bytes) {
+    DWORD written = 0;
+    return WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, NULL) && written == bytes.size();
+}
+
+void closeLogFile(void* file) {
+    CloseHandle(file);
+}
+
+// Made on the first use, on the launcher's own thread, before any reader
+// of Java's standard error runs.
+static CRITICAL_SECTION logLock;
+static bool logLockMade = false;
+
+void lockLog() {
+    if (!logLockMade) {
+        InitializeCriticalSection(&logLock);
+        logLockMade = true;
+    }
+    EnterCriticalSection(&logLock);
+}
+
+void unlockLog() {
+    LeaveCriticalSection(&logLock);
+}
