@@ -160,6 +160,17 @@ unsigned peMachine(const unsigned char* head, size_t size) {
     return head[pe + 4] | (head[pe + 5] << 8);
 }
 
+unsigned peSubsystem(const unsigned char* head, size_t size) {
+    if (peMachine(head, size) == 0) return 0;
+    unsigned long pe = head[0x3C] | (head[0x3D] << 8) | (static_cast<unsigned long>(head[0x3E]) << 16) |
+                       (static_cast<unsigned long>(head[0x3F]) << 24);
+    // After the signature and the file header, at the same offset of the
+    // optional header in PE32 and PE32+.
+    unsigned long at = pe + 4 + 20 + 68;
+    if (at > size || size - at < 2) return 0;
+    return head[at] | (head[at + 1] << 8);
+}
+
 enum { MachineX86 = 0x014C, MachineX64 = 0x8664, MachineArm64 = 0xAA64 };
 
 bool machineRunsOn(unsigned machine, unsigned nativeMachine) {

@@ -19,6 +19,9 @@ struct JavaRuntime {
 // The machine type of a PE image from its first bytes (0x014C x86, 0x8664
 // x64, 0xAA64 ARM64); 0 when they hold no PE header.
 unsigned peMachine(const unsigned char* head, size_t size);
+// The subsystem of a PE image from its first bytes (2 GUI, as javaw.exe;
+// 3 console, as java.exe); 0 when they do not hold it.
+unsigned peSubsystem(const unsigned char* head, size_t size);
 // Whether Windows on nativeMachine runs a program built for machine: x86
 // everywhere, x64 on x64 and (emulated) on ARM64, ARM64 on ARM64 only. An
 // unknown type (0) is not held against the program.

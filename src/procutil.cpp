@@ -133,3 +133,8 @@ std::vector<std::string> programCandidates(const std::string& program, PathRules
     for (size_t i = 0; i < folders.size(); ++i) candidates.push_back(joined(folders[i], name, rules));
     return candidates;
 }
+
+bool capturesChildErrors(bool launcherHasOutput, bool launcherHasError, unsigned childSubsystem) {
+    const unsigned windowsGui = 2;
+    return !launcherHasOutput && !launcherHasError && childSubsystem == windowsGui;
+}

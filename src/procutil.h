@@ -22,12 +22,17 @@ extern ChildHandle childProcess;
 extern unsigned long childProcessId;
 
 // Where a child's standard error goes when the launcher has none of its
-// own to pass on (POSIX: descriptor 2 closed; Windows: no standard output
-// and no standard error, as from Explorer): each chunk, as a thread of the
+// own to pass on (POSIX: descriptor 2 closed; Windows: as
+// capturesChildErrors says): each chunk, as a thread of the
 // launcher's drains it from a pipe at once, so that the child never waits
 // on it. Null: nowhere, as without.
 typedef void (*ErrorSink)(const char* bytes, size_t len);
 extern ErrorSink childErrorSink;
+// Windows: whether a child's standard error goes to the sink. Only where
+// the launcher has neither standard output nor error, and only for a GUI
+// program (javaw.exe): a console program (java.exe) started so gets a
+// console window of its own, where its output shows as ever.
+bool capturesChildErrors(bool launcherHasOutput, bool launcherHasError, unsigned childSubsystem);
 // When set, called by execute right after a child has started, while it
 // starts: work done there costs the start no time.
 extern void (*childStarted)();

@@ -5,6 +5,7 @@
 
 #include "apppaths.h"
 #include "baseutil.h"
+#include "javasearch.h"
 
 ChildHandle childProcess = NULL;
 unsigned long childProcessId = 0;
@@ -34,8 +35,20 @@ struct ErrorCapture {
     std::vector<char> attributes;
 };
 
-static bool captureErrors(STARTUPINFOEXA& si, ErrorCapture& capture) {
-    if (childErrorSink == NULL || !noHandle(STD_ERROR_HANDLE) || !noHandle(STD_OUTPUT_HANDLE)) return false;
+static unsigned subsystemOf(const std::string& program) {
+    unsigned char head[4096];
+    unsigned long long size = 0;
+    void* file = openFileForReading(program, size);
+    if (file == NULL) return 0;
+    long got = readFileAt(file, 0, head, sizeof(head));
+    closeFileForReading(file);
+    return got > 0 ? peSubsystem(head, static_cast<size_t>(got)) : 0;
+}
+
+static bool captureErrors(const std::string& program, STARTUPINFOEXA& si, ErrorCapture& capture) {
+    if (childErrorSink == NULL ||
+        !capturesChildErrors(!noHandle(STD_OUTPUT_HANDLE), !noHandle(STD_ERROR_HANDLE), subsystemOf(program)))
+        return false;
     SECURITY_ATTRIBUTES inherited = {sizeof(SECURITY_ATTRIBUTES), NULL, TRUE};
     HANDLE readEnd;
     if (!CreatePipe(&readEnd, &capture.writeEnd, &inherited, 0)) return false;
@@ -129,7 +142,7 @@ int execute(const std::string& program, char* lpCommandLine, const char* lpCurre
     si.StartupInfo.cb = sizeof(si.StartupInfo);
     ZeroMemory(&pi, sizeof(pi));
     ErrorCapture capture;
-    bool capturing = captureErrors(si, capture);
+    bool capturing = captureErrors(module, si, capture);
     if (capturing) si.StartupInfo.cb = sizeof(si);
 
     flushOutput();  // the child writes to the same streams

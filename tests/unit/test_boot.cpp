@@ -386,24 +386,30 @@ TEST(JavaSearch, ExecutableName) {
 
 // What Wine cannot show: a 32-bit launcher among processors and views.
 TEST(JavaSearch, ProcessorsAndProgramFolders) {
-    // A PE header as a linker lays it out: "MZ", e_lfanew, "PE\0\0", machine.
-    auto image = [](unsigned machine, unsigned peAt) {
+    // A PE header as a linker lays it out: "MZ", e_lfanew, "PE\0\0", machine,
+    // and 92 bytes on the subsystem (javaw.exe 2, java.exe 3).
+    auto image = [](unsigned machine, unsigned peAt, unsigned subsystem) {
         std::string head(512, '\0');
         head[0] = 'M', head[1] = 'Z';
         head[0x3C] = static_cast<char>(peAt & 0xFF), head[0x3D] = static_cast<char>(peAt >> 8);
         head.replace(peAt, 4, std::string("PE\0\0", 4));
         head[peAt + 4] = static_cast<char>(machine & 0xFF), head[peAt + 5] = static_cast<char>(machine >> 8);
+        if (peAt + 93 < head.size()) head[peAt + 92] = static_cast<char>(subsystem);
         return head;
     };
-    struct Header { std::string bytes; unsigned machine; };
+    struct Header { std::string bytes; unsigned machine, subsystem; };
     const Header headers[] = {
-        {image(0x014C, 0x80), 0x014C}, {image(0x8664, 0x100), 0x8664}, {image(0xAA64, 0xF8), 0xAA64},
-        {image(0x8664, 510), 0},                      // its header runs past what was read
-        {"#!/bin/sh\n" + std::string(100, ' '), 0},  // no PE at all
-        {std::string("MZ"), 0},
+        {image(0x014C, 0x80, 2), 0x014C, 2}, {image(0x8664, 0x100, 3), 0x8664, 3}, {image(0xAA64, 0xF8, 2), 0xAA64, 2},
+        {image(0x8664, 420, 2), 0x8664, 0},              // its subsystem lies past what was read
+        {image(0x8664, 510, 2), 0, 0},                   // its header does
+        {"#!/bin/sh\n" + std::string(100, ' '), 0, 0},  // no PE at all
+        {std::string("MZ"), 0, 0},
     };
-    for (const Header& h : headers)
-        EXPECT_EQ(h.machine, peMachine(reinterpret_cast<const unsigned char*>(h.bytes.data()), h.bytes.size()));
+    for (const Header& h : headers) {
+        const unsigned char* bytes = reinterpret_cast<const unsigned char*>(h.bytes.data());
+        EXPECT_EQ(h.machine, peMachine(bytes, h.bytes.size()));
+        EXPECT_EQ(h.subsystem, peSubsystem(bytes, h.bytes.size()));
+    }
 
     struct Run { unsigned machine, native; bool runs; };
     const Run runs[] = {

@@ -82,6 +82,21 @@ TEST(ProgramLookup, TheProgramOfAJavaValue) {
     for (const Case& c : cases) EXPECT_EQ(c.program, programOfJavaValue(c.value)) << c.value;
 }
 
+// What Wine cannot show: Explorer's start, and java.exe's console of its own.
+TEST(Execute, JavasStandardErrorIsKeptOnlyWhereItWouldBeLost) {
+    struct Case { bool output, error; unsigned subsystem; bool kept; };
+    const Case cases[] = {
+        {false, false, 2, true},   // javaw.exe from Explorer
+        {false, false, 3, false},  // java.exe: a console window of its own shows it
+        {false, false, 0, false},  // cannot tell
+        {true, false, 2, false},   // a starter's redirection: not ours to change
+        {false, true, 2, false},   // the debug console
+        {true, true, 2, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.kept, capturesChildErrors(c.output, c.error, c.subsystem)) << c.output << c.error << c.subsystem;
+}
+
 TEST(ProgramLookup, NeverTheCurrentFolder) {
     struct Case { const char* program; PathRules rules; Args expected; };
     const Args system = {R"(C:\Windows\system32)", R"(C:\Windows\System)", R"(C:\Windows\)"};
