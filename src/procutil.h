@@ -23,9 +23,9 @@ extern unsigned long childProcessId;
 
 // Where a child's standard error goes when the launcher has none of its
 // own to pass on (POSIX: descriptor 2 closed; Windows: as
-// capturesChildErrors says): each chunk, as a thread of the
-// launcher's drains it from a pipe at once, so that the child never waits
-// on it. Null: nowhere, as without.
+// capturesChildErrors says): each chunk, as the launcher drains it from a
+// pipe while it waits (on Windows, a thread of its own), so that the child
+// never waits on it. Null: nowhere, as without.
 typedef void (*ErrorSink)(const char* bytes, size_t len);
 extern ErrorSink childErrorSink;
 // Windows: whether a child's standard error goes to the sink. Only where

@@ -4,7 +4,7 @@
 #include "baseutil.h"
 
 #include <fcntl.h>
-#include <pthread.h>
+#include <poll.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -12,7 +12,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -32,47 +31,6 @@ static int aboveStandard(int fd) {
     int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
     close(fd);
     return moved;
-}
-
-static void* drainErrors(void* fd) {
-    int in = static_cast<int>(reinterpret_cast<long>(fd));
-    ErrorSink sink = childErrorSink;
-    char buffer[4096];
-    for (;;) {
-        ssize_t got = read(in, buffer, sizeof(buffer));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        sink(buffer, static_cast<size_t>(got));
-    }
-    close(in);
-    return NULL;
-}
-
-// A pipe for the child's standard error, and the thread that drains it,
-// where the launcher's own is closed; false where there is none to make.
-static bool captureErrors(posix_spawn_file_actions_t& actions, int& writeEnd, pthread_t& reader) {
-    if (childErrorSink == NULL || fcntl(2, F_GETFD) != -1) return false;
-    int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0) return false;
-    ends[0] = aboveStandard(ends[0]);
-    ends[1] = aboveStandard(ends[1]);
-    if (ends[0] < 0 || ends[1] < 0 || posix_spawn_file_actions_adddup2(&actions, ends[1], 2) != 0 ||
-        pthread_create(&reader, NULL, drainErrors, reinterpret_cast<void*>(static_cast<long>(ends[0]))) != 0) {
-        if (ends[0] >= 0) close(ends[0]);
-        if (ends[1] >= 0) close(ends[1]);
-        return false;
-    }
-    writeEnd = ends[1];
-    return true;
-}
-
-// The reader ends with the pipe; a grandchild that keeps it open is not
-// waited for long.
-static void endCapture(pthread_t reader) {
-    struct timespec until;
-    clock_gettime(CLOCK_REALTIME, &until);
-    until.tv_sec += 1;
-    if (pthread_timedjoin_np(reader, NULL, &until) != 0) pthread_detach(reader);
 }
 
 void prepareProcessRunner() {
@@ -114,6 +72,63 @@ static std::vector<char*> argvOf(std::vector<std::string>& args) {
     return argv;
 }
 
+// A pipe for the child's standard error where the launcher's own is
+// closed: its read end, or -1 where there is none to make.
+static int captureErrors(posix_spawn_file_actions_t& actions, int& writeEnd) {
+    if (childErrorSink == NULL || fcntl(2, F_GETFD) != -1) return -1;
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) return -1;
+    ends[0] = aboveStandard(ends[0]);
+    ends[1] = aboveStandard(ends[1]);
+    if (ends[0] < 0 || ends[1] < 0 || posix_spawn_file_actions_adddup2(&actions, ends[1], 2) != 0) {
+        if (ends[0] >= 0) close(ends[0]);
+        if (ends[1] >= 0) close(ends[1]);
+        return -1;
+    }
+    writeEnd = ends[1];
+    return ends[0];
+}
+
+// Passes what waits in the pipe on to the sink; false at its end.
+static bool drainErrors(int pipe) {
+    char buffer[4096];
+    for (;;) {
+        ssize_t got = read(pipe, buffer, sizeof(buffer));
+        if (got > 0) {
+            childErrorSink(buffer, static_cast<size_t>(got));
+            if (static_cast<size_t>(got) < sizeof(buffer)) return true;
+        } else if (got < 0 && errno == EINTR) {
+            continue;
+        } else {
+            return got < 0 && errno == EAGAIN;
+        }
+    }
+}
+
+// Waits for pid while passing on what it writes in the pipe as it comes,
+// so that it never waits on a full pipe; a grandchild that keeps the pipe
+// open is not waited for. Without a thread: in a static program, threads
+// would bring in much of the C library.
+static bool waitDraining(pid_t pid, int& status, int pipe) {
+    fcntl(pipe, F_SETFL, O_NONBLOCK);
+    bool open = true;
+    for (;;) {
+        pid_t waited = waitpid(pid, &status, open ? WNOHANG : 0);
+        if (waited == pid) break;
+        if (waited < 0 && errno != EINTR) {
+            close(pipe);
+            return false;
+        }
+        if (!open) continue;
+        // A quarter second at the most between looks at the child.
+        struct pollfd ready = {pipe, POLLIN, 0};
+        if (poll(&ready, 1, 250) > 0) open = drainErrors(pipe);
+    }
+    if (open) drainErrors(pipe);  // its last words
+    close(pipe);
+    return true;
+}
+
 // Waits for pid, through interruptions by signals; false when it cannot.
 static bool waitFor(pid_t pid, int& status) {
     pid_t waited;
@@ -144,15 +159,14 @@ int execute(const std::string& program, char* lpCommandLine, const char* lpCurre
         return startFailed();
     }
     int errorEnd = -1;
-    pthread_t reader;
-    bool capturing = captureErrors(actions, errorEnd, reader);
+    int errors = captureErrors(actions, errorEnd);
     flushOutput();
     pid_t pid;
     int spawned = posix_spawn(&pid, executable.c_str(), &actions, NULL, &argv[0], environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (capturing) close(errorEnd);  // the child's now: the pipe ends with it
+    if (errors >= 0) close(errorEnd);  // the child's now: the pipe ends with it
     if (spawned != 0) {
-        if (capturing) endCapture(reader);
+        if (errors >= 0) close(errors);
         return startFailed();
     }
 
@@ -163,13 +177,12 @@ int execute(const std::string& program, char* lpCommandLine, const char* lpCurre
     flushOutput();  // before the child's own output, which shares the stream
     if (childStarted != NULL) childStarted();
     if (doWait == 0) {
-        if (capturing) pthread_detach(reader);
+        if (errors >= 0) close(errors);
         return 0;
     }
 
     int status = 0;
-    bool waited = waitFor(pid, status);
-    if (capturing) endCapture(reader);
+    bool waited = errors >= 0 ? waitDraining(pid, status, errors) : waitFor(pid, status);
     if (!waited) {
         writeLine(stdout, "result=WAIT_FAILED");
         return 1;

@@ -18,8 +18,15 @@ static const long long LOG_LIMIT = 1024 * 1024, BLOCK_ROOM = 64 * 1024;
 static const size_t ERROR_BUDGET = 256 * 1024, ERROR_LINE = 4096;
 static const size_t CRASH_REPORTS_KEPT = 5;
 
-static bool keeping = false;    // lines are kept until the key is known
-static std::vector<std::pair<long long, std::string> > kept;
+// Lines are kept until the key is known, as written: without the key
+// nothing more is done with them.
+struct KeptLine {
+    long long ms;
+    std::string text;
+    bool utf8;
+};
+static bool keeping = false;
+static std::vector<KeptLine> kept;
 static long long startMs = 0;
 static void* logFile = NULL;
 static std::string logPath, logFolder;
@@ -148,22 +155,31 @@ static void flushLog() {
 }
 
 // A text of several lines (a message with its footer) becomes as many
-// lines of the log, each with the process id and the time. With flush,
-// they go into the file at once.
-static void recordLine(const std::string& text, bool utf8, bool flush = false) {
-    long long ms = steadyMilliseconds() - startMs;
+// lines of the log, each with the process id and the time; the blank ones
+// between are left out.
+static void appendLines(long long ms, const std::string& text, bool utf8) {
     std::string all = utf8 ? text : ansiToUtf8(text);
-    lockLog();
     std::string::size_type at = 0;
     do {
         std::string::size_type end = all.find('\n', at);
         if (end == std::string::npos) end = all.size();
         std::string line = all.substr(at, end - at);
         at = end + 1;
-        if (line.empty() && end < all.size()) continue;
-        if (keeping) kept.push_back(std::make_pair(ms, line));
-        else pending += logLine(pid, ms, line) + logLineEnd;
+        if (!line.empty() || end == all.size()) pending += logLine(pid, ms, line) + logLineEnd;
     } while (at <= all.size());
+}
+
+// A line of the launcher's: kept as it is until the key is known, then
+// for the file; with flush, into it at once.
+static void recordLine(const std::string& text, bool utf8, bool flush = false) {
+    long long ms = steadyMilliseconds() - startMs;
+    if (keeping) {
+        KeptLine line = {ms, text, utf8};
+        kept.push_back(line);
+        return;
+    }
+    lockLog();
+    appendLines(ms, text, utf8);
     if (flush) flushLog();
     unlockLog();
 }
@@ -210,7 +226,7 @@ void beginSupportLog() {
 
 void placeSupportLog(bool wanted) {
     if (!keeping) return;
-    std::vector<std::pair<long long, std::string> > lines;
+    std::vector<KeptLine> lines;
     lines.swap(kept);
     keeping = false;
     if (!wanted) {
@@ -234,7 +250,7 @@ void placeSupportLog(bool wanted) {
     }
 
     headerDue = true;
-    for (size_t i = 0; i < lines.size(); ++i) pending += logLine(pid, lines[i].first, lines[i].second) + logLineEnd;
+    for (size_t i = 0; i < lines.size(); ++i) appendLines(lines[i].ms, lines[i].text, lines[i].utf8);
     lineObserver = observeLine;
     childErrorSink = keepJavaError;
     childStarted = flushAtChildStart;
