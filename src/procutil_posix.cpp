@@ -142,6 +142,7 @@ static int startFailed() {
 }
 
 int execute(const std::string& program, char* lpCommandLine, const char* lpCurrentDir, int doWait) {
+    childProcessId = 0;  // none of this start's, until it has started
     std::vector<std::string> args = splitCommandLine(lpCommandLine);
     if (args.empty()) return startFailed();
     // Found before the child's working directory applies, and never in the

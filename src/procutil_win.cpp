@@ -121,6 +121,7 @@ std::string findProgram(const std::string& program) {
 }
 
 int execute(const std::string& program, char* lpCommandLine, const char* lpCurrentDir, int doWait) {
+    childProcessId = 0;  // none of this start's, until it has started
     // Windows refuses a command line of more than 32,767 UTF-16 units, its
     // terminator included; Wine instead cuts it at a 64 KiB boundary and
     // starts what is left. A double-byte character counts as one unit.
