@@ -147,10 +147,12 @@ static void flushLog() {
     bool written = logFile != NULL && appendToLog(logFile, pending);
     pending.clear();
     if (written) return;
-    // Said once, on standard output only, and nothing more is tried.
+    // Said once, on standard output only, and nothing more is tried; no
+    // box names a file that did not take its lines.
     if (logFile != NULL) closeLogFile(logFile);
     logFile = NULL;
     lineObserver = NULL;
+    messageFooter.clear();
     writeLine(stdout, "logNotWritten=" + logPath + ": a line could not be written");
 }
 
