@@ -18,6 +18,19 @@ std::string Replace(std::string src, std::string str1, std::string str2) {
 std::string messageFooter;
 void (*lineObserver)(const std::string& text, bool utf8) = NULL;
 
+std::vector<std::string> splitAt(const std::string& text, char separator) {
+    std::vector<std::string> pieces;
+    std::string::size_type at = 0;
+    for (;;) {
+        std::string::size_type end = text.find(separator, at);
+        if (end == std::string::npos) break;
+        pieces.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    pieces.push_back(text.substr(at));
+    return pieces;
+}
+
 void writeLine(std::FILE* stream, const std::string& text) {
     if (lineObserver != NULL) lineObserver(text, false);
     // Standard output stays in its buffer until its order against something

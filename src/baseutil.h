@@ -27,6 +27,10 @@ std::string ansiToUtf8(const std::string& ansi);
 // inserted text is never searched again. An empty str1 returns src.
 std::string Replace(std::string src, std::string str1, std::string str2);
 
+// The pieces of text between the separators, empty ones included: "a::b"
+// gives "a", "", "b"; "" gives one empty piece.
+std::vector<std::string> splitAt(const std::string& text, char separator);
+
 // Gives standard output a buffer. On Windows, unbuffered, the C runtime
 // writes to a device such as NUL one character at a time, each a system
 // call; on POSIX a buffer of our own spares stdio's allocation, and a

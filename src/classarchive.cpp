@@ -104,14 +104,10 @@ std::string classArchiveRecord(const std::vector<FileFacts>& facts) {
 typedef std::vector<std::pair<std::string, std::string> > KeyedLines;
 static KeyedLines keyedLines(const std::string& text, char separator) {
     KeyedLines lines;
-    std::string::size_type at = 0;
-    while (at < text.size()) {
-        std::string::size_type end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(at, end - at);
-        at = end + 1;
-        std::string::size_type split = line.find(separator);
-        if (split != std::string::npos) lines.push_back(std::make_pair(line.substr(0, split), line.substr(split + 1)));
+    std::vector<std::string> all = splitAt(text, '\n');
+    for (size_t i = 0; i < all.size(); ++i) {
+        std::string::size_type split = all[i].find(separator);
+        if (split != std::string::npos) lines.push_back(std::make_pair(all[i].substr(0, split), all[i].substr(split + 1)));
     }
     return lines;
 }
@@ -195,14 +191,10 @@ std::vector<std::string> manifestClassPath(const std::string& manifest, const st
         inClassPath = colon != std::string::npos && name == "class-path";
         if (inClassPath) value = line.substr(colon + 2);
     }
-    std::vector<std::string> files;
-    at = 0;
-    while (at < value.size()) {
-        std::string::size_type end = value.find(' ', at);
-        if (end == std::string::npos) end = value.size();
-        std::string path = end > at ? classPathUrlPath(value.substr(at, end - at), jarFolder, rules) : std::string();
+    std::vector<std::string> files, urls = splitAt(value, ' ');
+    for (size_t i = 0; i < urls.size(); ++i) {
+        std::string path = urls[i].empty() ? std::string() : classPathUrlPath(urls[i], jarFolder, rules);
         if (!path.empty()) files.push_back(path);
-        at = end + 1;
     }
     return files;
 }
@@ -227,12 +219,9 @@ std::vector<std::string> classPathFiles(const std::string& cp, const std::string
         files.push_back(jar);
         return files;
     }
-    std::string::size_type at = 0;
-    while (at <= cp.size()) {
-        std::string::size_type end = cp.find(listSeparator, at);
-        if (end == std::string::npos) end = cp.size();
-        std::string entry = cp.substr(at, end - at);
-        at = end + 1;
+    std::vector<std::string> entries = splitAt(cp, listSeparator);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const std::string& entry = entries[i];
         if (entry.empty()) continue;
         char last = entry[entry.size() - 1];
         bool wildcard = last == '*' && (entry.size() == 1 || entry[entry.size() - 2] == '/' ||

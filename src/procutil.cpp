@@ -1,5 +1,7 @@
 #include "procutil.h"
 
+#include "baseutil.h"
+
 static bool isBlank(char c) {
     return c == ' ' || c == '\t';
 }
@@ -81,13 +83,9 @@ bool isAbsolutePath(const std::string& path, PathRules rules) {
 
 std::vector<std::string> absolutePathFolders(const std::string& pathValue, PathRules rules) {
     std::vector<std::string> folders;
-    char listSeparator = rules == WindowsPaths ? ';' : ':';
-    std::string::size_type start = 0;
-    while (start <= pathValue.size()) {
-        std::string::size_type end = pathValue.find(listSeparator, start);
-        if (end == std::string::npos) end = pathValue.size();
-        std::string folder = pathValue.substr(start, end - start);
-        start = end + 1;
+    std::vector<std::string> entries = splitAt(pathValue, rules == WindowsPaths ? ';' : ':');
+    for (size_t i = 0; i < entries.size(); ++i) {
+        std::string folder = entries[i];
         if (rules == WindowsPaths && folder.size() >= 2 && folder[0] == '"' && folder[folder.size() - 1] == '"')
             folder = folder.substr(1, folder.size() - 2);
         // A relative folder ("." or an empty entry) is the current one.

@@ -160,15 +160,9 @@ static void flushLog() {
 // lines of the log, each with the process id and the time; the blank ones
 // between are left out.
 static void appendLines(long long ms, const std::string& text, bool utf8) {
-    std::string all = utf8 ? text : ansiToUtf8(text);
-    std::string::size_type at = 0;
-    do {
-        std::string::size_type end = all.find('\n', at);
-        if (end == std::string::npos) end = all.size();
-        std::string line = all.substr(at, end - at);
-        at = end + 1;
-        if (!line.empty() || end == all.size()) pending += logLine(pid, ms, line) + logLineEnd;
-    } while (at <= all.size());
+    std::vector<std::string> lines = splitAt(utf8 ? text : ansiToUtf8(text), '\n');
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (!lines[i].empty() || i + 1 == lines.size()) pending += logLine(pid, ms, lines[i]) + logLineEnd;
 }
 
 // A line of the launcher's: kept as it is until the key is known, then

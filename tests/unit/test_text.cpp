@@ -29,6 +29,15 @@ TEST(Replace, Table) {
         EXPECT_EQ(c.expected, Replace(c.src, c.from, c.to)) << c.src << " / " << c.from;
 }
 
+TEST(SplitAt, EveryPieceEmptyOnesIncluded) {
+    typedef std::vector<std::string> Pieces;
+    struct Case { const char* text; Pieces pieces; };
+    const Case cases[] = {
+        {"a:b", {"a", "b"}}, {"a::b", {"a", "", "b"}}, {":a:", {"", "a", ""}}, {"", {""}}, {"abc", {"abc"}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.pieces, splitAt(c.text, ':')) << c.text;
+}
+
 TEST(SupportLog, LinesTimesAndNames) {
     struct Time { int offset; const char* text; };
     const Time times[] = {
