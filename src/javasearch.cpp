@@ -151,19 +151,25 @@ std::string chooseJavaRuntime(const std::string& javaPath, bool search, int minV
     return runtimes[chosen].executable;
 }
 
-unsigned peMachine(const unsigned char* head, size_t size) {
+// Where the PE signature stands, with its machine field; 0 when the bytes
+// hold none.
+static unsigned long peHeaderAt(const unsigned char* head, size_t size) {
     if (size < 0x40 || head[0] != 'M' || head[1] != 'Z') return 0;
     unsigned long pe = head[0x3C] | (head[0x3D] << 8) | (static_cast<unsigned long>(head[0x3E]) << 16) |
                        (static_cast<unsigned long>(head[0x3F]) << 24);
-    if (pe > size || size - pe < 6) return 0;
+    if (pe == 0 || pe > size || size - pe < 6) return 0;
     if (head[pe] != 'P' || head[pe + 1] != 'E' || head[pe + 2] != 0 || head[pe + 3] != 0) return 0;
-    return head[pe + 4] | (head[pe + 5] << 8);
+    return pe;
+}
+
+unsigned peMachine(const unsigned char* head, size_t size) {
+    unsigned long pe = peHeaderAt(head, size);
+    return pe == 0 ? 0 : head[pe + 4] | (head[pe + 5] << 8);
 }
 
 unsigned peSubsystem(const unsigned char* head, size_t size) {
-    if (peMachine(head, size) == 0) return 0;
-    unsigned long pe = head[0x3C] | (head[0x3D] << 8) | (static_cast<unsigned long>(head[0x3E]) << 16) |
-                       (static_cast<unsigned long>(head[0x3F]) << 24);
+    unsigned long pe = peHeaderAt(head, size);
+    if (pe == 0) return 0;
     // After the signature and the file header, at the same offset of the
     // optional header in PE32 and PE32+.
     unsigned long at = pe + 4 + 20 + 68;

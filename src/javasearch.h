@@ -28,6 +28,9 @@ unsigned peSubsystem(const unsigned char* head, size_t size);
 bool machineRunsOn(unsigned machine, unsigned nativeMachine);
 // The processor's name for a line: "x86", "x64", "ARM64", else its number.
 std::string machineName(unsigned machine);
+// Platform (Windows): the machine this Windows runs on natively, whatever
+// this process is; 0 when it cannot tell.
+unsigned nativeMachine();
 // Platform: the processor executable is built for, when this system cannot
 // run it; empty when it can, or cannot tell (POSIX: always empty).
 std::string foreignMachineOf(const std::string& executable);

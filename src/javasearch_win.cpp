@@ -33,8 +33,7 @@ std::string resolvedProgram(const std::string& path) {
 
 typedef BOOL(WINAPI* IsWow64Process2Proc)(HANDLE, USHORT*, USHORT*);
 
-// The machine this Windows runs on natively, whatever this process is.
-static unsigned nativeMachine() {
+unsigned nativeMachine() {
     // Windows 10 1709 and later: looked up, not imported.
     IsWow64Process2Proc isWow64Process2 = reinterpret_cast<IsWow64Process2Proc>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsWow64Process2")));

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "classarchive.h"
+#include "javasearch.h"
 
 const char* const logLineEnd = "\r\n";
 
@@ -33,16 +34,6 @@ long long steadyMilliseconds() {
     return count.QuadPart / (frequency.QuadPart / 1000);
 }
 
-static std::string processorName(USHORT architecture) {
-    switch (architecture) {
-    case PROCESSOR_ARCHITECTURE_AMD64: return "x86-64";
-    case PROCESSOR_ARCHITECTURE_INTEL: return "x86";
-    case 12: return "ARM64";  // PROCESSOR_ARCHITECTURE_ARM64
-    case PROCESSOR_ARCHITECTURE_ARM: return "ARM";
-    default: return "processor " + std::to_string(architecture);
-    }
-}
-
 std::string systemDescription() {
     // GetVersionEx reports Windows 8 to a program without a manifest.
     typedef LONG(WINAPI * RtlGetVersionProc)(OSVERSIONINFOW*);
@@ -55,9 +46,8 @@ std::string systemDescription() {
     if (getVersion != NULL && getVersion(&version) == 0)
         text += " " + std::to_string(version.dwMajorVersion) + "." + std::to_string(version.dwMinorVersion) + "." +
                 std::to_string(version.dwBuildNumber);
-    SYSTEM_INFO info;
-    GetNativeSystemInfo(&info);
-    text += ", " + processorName(info.wProcessorArchitecture);
+    unsigned machine = nativeMachine();
+    if (machine != 0) text += ", " + machineName(machine);
     BOOL wow64 = FALSE;
     if (IsWow64Process(GetCurrentProcess(), &wow64) && wow64) text += ", the launcher runs emulated (WOW64)";
     return text;
