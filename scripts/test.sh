@@ -7,17 +7,17 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-# Where i386 runs only through qemu, the whole run goes inside the namespace
-# of scripts/i386.sh: Wine's server, its 64-bit half and its 32-bit half
-# must all see the same binfmt handler.
+# Where i386 runs only through qemu, or the 32-bit Wine is our own root,
+# the whole run goes inside the namespace of scripts/i386.sh: Wine's
+# server, its 64-bit half and its 32-bit half must all see the same binfmt
+# handler and the same /usr.
 if [ -z "${LAUNCHER_I386:-}" ]; then
   LAUNCHER_I386="$(bash scripts/i386.sh how)"
   export LAUNCHER_I386
-  case "$LAUNCHER_I386" in
-    # Under qemu, with the other lanes beside it, a Wine run takes up to
-    # twice as long: the black-box tests' time limits grow with it.
-    qemu*) export LAUNCHER_WINE_SLOWDOWN=2; exec bash scripts/i386.sh bash "$0" "$@" ;;
-  esac
+  # Under qemu, with the other lanes beside it, a Wine run takes up to
+  # twice as long: the black-box tests' time limits grow with it.
+  case "$LAUNCHER_I386" in qemu*) export LAUNCHER_WINE_SLOWDOWN=2 ;; esac
+  case "$LAUNCHER_I386" in native|none*) ;; *) exec bash scripts/i386.sh bash "$0" "$@" ;; esac
 fi
 i386="$LAUNCHER_I386"
 
@@ -98,6 +98,7 @@ native_lane() {
   step "the Windows executable (win32)" bash scripts/check_exe.sh build/win32/launcher.exe i386
   step "the Windows executable (win64)" bash scripts/check_exe.sh build/win64/launcher.exe x86-64
   step "the executable check itself" bash scripts/check_exe_selftest.sh
+  step "the bootstrap against a misbehaving archive" /usr/bin/python3 -m pytest -q tests/bootstrap -p no:cacheprovider
   step "unit tests (native)" ctest --test-dir build/linux --output-on-failure --timeout 600
   step "black-box tests (native)" blackbox native none
   step "a vendor's name and icon" bash scripts/check_vendor_build.sh
