@@ -1,4 +1,5 @@
 #include "apppaths.h"
+#include "baseutil.h"
 #include "pathconst.h"
 
 #include <sys/stat.h>
@@ -51,5 +52,15 @@ std::string userFolder(const char* xdgVariable, const char* homeFolder, const st
     }
     if (!makeFolder(base)) return std::string();
     std::string folder = base + "/" + name;
-    return makeFolder(folder) ? folder + "/" : std::string();
+    if (!makeFolder(folder)) return std::string();
+    // One that another user made, or may write into, is not ours to keep
+    // files in: they could plant links and FIFOs there.
+    struct stat st;
+    std::string refusal;
+    if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) refusal = "it is not a folder";
+    else if (st.st_uid != geteuid()) refusal = "another user owns it";
+    else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) refusal = "others may write into it";
+    if (refusal.empty()) return folder + "/";
+    writeLine(stdout, "userFolderRefused=" + folder + ": " + refusal);
+    return std::string();
 }

@@ -126,6 +126,18 @@ void* openFileForReading(const std::string& path, unsigned long long& size);
 long readFileAt(void* file, unsigned long long offset, unsigned char* out, unsigned long len);
 void closeFileForReading(void* file);
 
+// The launcher's own small files (a record, a job, a mark, a class list),
+// in folders that others may be able to write: only a regular file, never
+// through a link at path, never waiting on a FIFO or a device.
+// Reads at most limit bytes; false, with why, for anything else (why is
+// empty where nothing is there). With mineOnly, also false for a file
+// of another user (POSIX; Windows does not tell it cheaply).
+bool readOwnFile(const std::string& path, size_t limit, std::string& text, std::string& why, bool mineOnly = false);
+// Makes the file anew with text: whatever stands at path (a link, a FIFO,
+// an old copy) is removed first, and the new file is created where none
+// is, so a link planted meanwhile is refused, not followed.
+bool writeOwnFile(const std::string& path, const std::string& text, std::string& why);
+
 // 1 when path names an existing file that is marked read-only.
 int isReadOnlyFile(const std::string& path);
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 // There is no message box: the text goes where the user or the starter
 // looks for errors.
@@ -157,4 +158,63 @@ void sleepMilliseconds(int ms) {
     ts.tv_nsec = (ms % 1000) * 1000000L;
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }
+}
+
+static std::string systemError(int error) {
+    return std::string(std::strerror(error));
+}
+
+bool readOwnFile(const std::string& path, size_t limit, std::string& text, std::string& why, bool mineOnly) {
+    text.clear();
+    why.clear();
+    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ENOENT) why = errno == ELOOP ? "it is a link" : systemError(errno);
+        return false;
+    }
+    struct stat st;
+    bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    bool mine = !mineOnly || (regular && st.st_uid == geteuid());
+    if (!regular || !mine || static_cast<unsigned long long>(st.st_size) > limit) {
+        why = !regular ? "it is not a regular file"
+              : !mine  ? "another user owns it"
+                       : "it is larger than " + std::to_string(limit) + " bytes";
+        close(fd);
+        return false;
+    }
+    char buf[8192];
+    ssize_t got;
+    while ((got = read(fd, buf, sizeof(buf))) > 0 && text.size() <= limit) text.append(buf, static_cast<size_t>(got));
+    int error = errno;
+    close(fd);
+    if (got < 0) why = systemError(error);
+    else if (text.size() > limit) why = "it is larger than " + std::to_string(limit) + " bytes";
+    else return true;
+    text.clear();
+    return false;
+}
+
+bool writeOwnFile(const std::string& path, const std::string& text, std::string& why) {
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+        why = systemError(errno);
+        return false;
+    }
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        why = systemError(errno);
+        return false;
+    }
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t put = write(fd, text.data() + done, text.size() - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) break;
+        done += static_cast<size_t>(put);
+    }
+    int error = errno;
+    if (close(fd) != 0 && done == text.size()) error = errno, done = 0;
+    if (done == text.size()) return true;
+    why = systemError(error);
+    unlink(path.c_str());
+    return false;
 }

@@ -253,3 +253,61 @@ std::wstring shortPath(const std::wstring& path) {
     if (m == 0 || m >= n) return std::wstring();
     return std::wstring(&buf[0], m);
 }
+
+static std::string systemError(DWORD error) {
+    return "system error " + std::to_string(error);
+}
+
+bool readOwnFile(const std::string& path, size_t limit, std::string& text, std::string& why, bool) {
+    text.clear();
+    why.clear();
+    // The link itself, never what it names; shared, as others may read too.
+    HANDLE file = CreateFileW(ansiToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) why = systemError(error);
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    bool regular = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
+                   (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+    unsigned long long size = regular ? (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow : 0;
+    if (!regular || size > limit) {
+        why = !regular ? "it is not a regular file" : "it is larger than " + std::to_string(limit) + " bytes";
+        CloseHandle(file);
+        return false;
+    }
+    text.resize(static_cast<size_t>(size));
+    DWORD got = 0;
+    bool read = size == 0 || (ReadFile(file, &text[0], static_cast<DWORD>(size), &got, NULL) && got == size);
+    if (!read) why = systemError(GetLastError());
+    CloseHandle(file);
+    if (!read) text.clear();
+    return read;
+}
+
+bool writeOwnFile(const std::string& path, const std::string& text, std::string& why) {
+    std::wstring wide = ansiToWide(path);
+    // DeleteFile removes a link itself; a read-only copy is ours to replace.
+    SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!DeleteFileW(wide.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        why = systemError(GetLastError());
+        return false;
+    }
+    HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        why = systemError(GetLastError());
+        return false;
+    }
+    DWORD put = 0;
+    bool written = text.empty() || (WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &put, NULL) &&
+                                    put == text.size());
+    DWORD error = GetLastError();
+    if (!CloseHandle(file)) written = false;
+    if (written) return true;
+    why = systemError(error);
+    DeleteFileW(wide.c_str());
+    return false;
+}

@@ -112,6 +112,74 @@ static KeyedLines keyedLines(const std::string& text, char separator) {
     return lines;
 }
 
+bool hasControlCharacter(const std::string& text) {
+    for (size_t i = 0; i < text.size(); ++i)
+        if (static_cast<unsigned char>(text[i]) < 0x20 || text[i] == 0x7F) return true;
+    return false;
+}
+
+static bool endsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// A job's path as folder, archive name and the process id between them
+// (FOLDER/ARCHIVE.PID.job); false when it has no such shape.
+static bool jobPathParts(const std::string& jobPath, std::string& folder, std::string& archive, std::string& pid) {
+    std::string::size_type split = jobPath.find_last_of(nativePathRules == WindowsPaths ? "\\/" : "/");
+    folder = split == std::string::npos ? std::string() : jobPath.substr(0, split + 1);
+    std::string name = jobPath.substr(folder.size());
+    std::string::size_type pidStart = name.size() > 5 && endsWith(name, ".job") ? name.rfind('.', name.size() - 5)
+                                                                                 : std::string::npos;
+    if (pidStart == std::string::npos) return false;
+    pid = name.substr(pidStart + 1, name.size() - 4 - pidStart - 1);
+    archive = name.substr(0, pidStart);
+    return !pid.empty() && pid.find_first_not_of("0123456789") == std::string::npos;
+}
+
+std::string classArchiveJobPlaceFault(const std::string& jobPath, const std::vector<std::string>& folders,
+                                      const std::string& launcherName) {
+    std::string folder, archive, pid;
+    bool shaped = jobPathParts(jobPath, folder, archive, pid);
+    bool known = false;
+    for (size_t i = 0; i < folders.size(); ++i) known = known || (!folders[i].empty() && folders[i] == folder);
+    if (!known) return "it is not in a folder of this launcher's archives";
+    if (!shaped || archive.compare(0, launcherName.size(), launcherName) != 0 ||
+        !(endsWith(archive, ".jsa") || endsWith(archive, ".aot")))
+        return "its name is not one of this launcher's jobs";
+    return std::string();
+}
+
+std::string classArchiveJobFault(const std::string& jobPath, const std::string& jobText,
+                                 const std::vector<std::string>& folders, const std::string& launcherName,
+                                 const std::string& appDir) {
+    std::string fault = classArchiveJobPlaceFault(jobPath, folders, launcherName);
+    if (!fault.empty()) return fault;
+    std::string folder, archive, pid;
+    jobPathParts(jobPath, folder, archive, pid);
+    std::map<std::string, std::string> values;
+    KeyedLines lines = keyedLines(jobText, '=');
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (hasControlCharacter(lines[i].second)) return "its " + lines[i].first + " holds a control character";
+        if (lines[i].first != "file" && !values.insert(lines[i]).second) return "it names " + lines[i].first + " twice";
+    }
+    if (values["archive"] != folder + archive) return "its archive is not the one it is named after";
+    if (values["classlist"] != folder + archive + "." + pid + ".classlist") return "its class list is not its own";
+    if (values["dir"] != appDir) return "it is not for this application's folder";
+    if (!isAbsolutePath(values["java"], nativePathRules)) return "its java is not an absolute path";
+    return std::string();
+}
+
+unsigned long leftoverProcess(const std::string& name, const std::string& archiveName) {
+    if (name.size() <= archiveName.size() + 1 || name.compare(0, archiveName.size() + 1, archiveName + ".") != 0)
+        return 0;
+    std::string rest = name.substr(archiveName.size() + 1);
+    std::string::size_type dot = rest.find('.');
+    std::string pid = rest.substr(0, dot), kind = dot == std::string::npos ? std::string() : rest.substr(dot);
+    if (pid.empty() || pid.size() > 9 || pid.find_first_not_of("0123456789") != std::string::npos) return 0;
+    if (kind != ".part" && kind != ".part.record" && kind != ".classlist" && kind != ".job") return 0;
+    return std::strtoul(pid.c_str(), NULL, 10);
+}
+
 // path -> the rest of its line.
 static std::map<std::string, std::string> recordLines(const std::string& record) {
     KeyedLines lines = keyedLines(record, '\t');
@@ -279,18 +347,51 @@ static std::vector<std::string> namedByManifests(const std::vector<std::string>&
     return named;
 }
 
+// A record or a job is a few hundred lines: one of over 1 MiB is none.
+static const size_t OWN_FILE_LIMIT = 1024 * 1024;
+
+// One of the launcher's own files beside the archive, which others may
+// have planted things in place of: empty when it is missing, and when it is
+// no regular file of ours, with a line that says so.
 static std::string fileText(const std::string& path) {
-    std::vector<char> bytes;
-    int error = 0;
-    if (readFileBytes(path, bytes, error) != ReadDone) return std::string();
-    return std::string(bytes.begin(), bytes.end());
+    std::string text, why;
+    if (readOwnFile(path, OWN_FILE_LIMIT, text, why) || why.empty()) return text;
+    writeLine(stdout, "classArchiveFileRefused=" + path + ": " + why);
+    return std::string();
 }
 
 static bool writeText(const std::string& path, const std::string& text) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == NULL) return false;
-    bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    return std::fclose(file) == 0 && written;
+    std::string why;
+    if (writeOwnFile(path, text, why)) return true;
+    writeLine(stdout, "classArchiveFileRefused=" + path + ": " + why);
+    return false;
+}
+
+// The folder of a path, with its separator.
+static std::string folderOf(const std::string& path) {
+    return path.substr(0, path.find_last_of(nativePathRules == WindowsPaths ? "\\/" : "/") + 1);
+}
+
+// Whether the archive's volume has room for what = the recording or the
+// making; a line says why not.
+static bool roomFor(const std::string& folder, unsigned long long need, const std::string& what) {
+    unsigned long long free = freeSpaceIn(folder);
+    if (free >= need) return true;
+    writeLine(stdout, "classArchive=" + classArchive + ": none this time: " + std::to_string(free >> 20) +
+                          " MiB free on its disk, where " + what + " wants " + std::to_string(need >> 20) + " MiB");
+    return false;
+}
+
+// What makings and recordings that have ended left beside the archive (a
+// killed dump's output holds 30 MiB): removed at each start.
+static void removeLeftovers() {
+    std::string folder = folderOf(classArchive), name = classArchive.substr(folder.size());
+    std::vector<std::string> names = namesStartingWith(folder, name + ".");
+    for (size_t i = 0; i < names.size(); ++i) {
+        unsigned long pid = leftoverProcess(names[i], name);
+        if (pid == 0 || pid == processId() || processRunning(pid)) continue;
+        if (removeFile(folder + names[i])) writeLine(stdout, "classArchiveLeftoverRemoved=" + folder + names[i]);
+    }
 }
 
 void placeClassArchive(const std::string& javaPath, const std::string& jvmOptions, const std::string& cp,
@@ -328,6 +429,7 @@ void placeClassArchive(const std::string& javaPath, const std::string& jvmOption
     std::vector<std::string> files = classPathFiles(cp, jar, listSeparator, jarsInAppDir);
     for (size_t i = 0; i < files.size(); ++i) archiveFiles.push_back(inAppDir(files[i]));
 
+    removeLeftovers();
     if (!archiveThere()) return;
     std::string stored = fileText(recordPath());
     archiveNamed = namedInRecord(stored);
@@ -357,6 +459,7 @@ std::string classArchiveRunOptions() {
     }
     // A file of our own for the list: the JVM then never has to say that it
     // could not make one. Each start has its own, as two may run at once.
+    if (!roomFor(folderOf(classArchive), RECORDING_SPACE, "recording")) return std::string();
     classList = classArchive + "." + std::to_string(processId()) + ".classlist";
     if (!writeText(classList, "")) {
         writeLine(stdout, "classArchive=" + classArchive + ": none this time: no list of classes can be made beside it");
@@ -381,8 +484,18 @@ void startClassArchiveMaker() {
     std::string job = classArchive + "." + std::to_string(processId()) + ".job";
     std::string text = "java=" + archiveJava + "\nversion=" + std::to_string(classArchiveJava) + "\ndir=" + appDir +
                        "\nclasslist=" + list + "\narchive=" + classArchive + "\nclasspath=" + archiveClassPath + "\n";
-    for (size_t i = 0; i < archiveFiles.size(); ++i) text += "file=" + archiveFiles[i] + "\n";
-    if (writeText(job, text) && startSelfInBackground(JOB_VARIABLE, job)) {
+    bool plain = !hasControlCharacter(archiveJava + appDir + classArchive + archiveClassPath);
+    for (size_t i = 0; i < archiveFiles.size(); ++i) {
+        plain = plain && !hasControlCharacter(archiveFiles[i]);
+        text += "file=" + archiveFiles[i] + "\n";
+    }
+    // A name with a line break would add a line of its own to the job.
+    if (!plain) {
+        writeLine(stdout, "classArchiveNotMade=" + classArchive + ": a file name holds a control character");
+        removeFile(list);
+        return;
+    }
+    if (writeText(job, text) && startSelfInBackground(JOB_VARIABLE, job, appDir)) {
         writeLine(stdout, "classArchiveMaking=" + classArchive);
         return;
     }
@@ -415,14 +528,30 @@ static void waitForNoStart(int ms) {
     }
 }
 
+bool classArchiveJobGiven() {
+    const char* job = std::getenv(JOB_VARIABLE);
+    return job != NULL && job[0] != '\0';
+}
+
 int runClassArchiveJob() {
     const char* job = std::getenv(JOB_VARIABLE);
     if (job == NULL || job[0] == '\0') return -1;
-    // Only a job of ours is read, and removed.
-    std::string name = job;
-    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".job") != 0) return 1;
-    std::string text = fileText(job);
-    removeFile(job);
+    // Only a job that this launcher's making wrote is run, and removed: the
+    // variable alone could name any file, and the folder may hold others'.
+    std::string jobPath = job, text;
+    std::vector<std::string> folders(1, appDir);
+    folders.push_back(userCacheFolder(launcherName(exeFileName)));
+    std::string fault = classArchiveJobPlaceFault(jobPath, folders, launcherName(exeFileName));
+    if (fault.empty()) {
+        // In its place, it is ours to remove, whatever it holds.
+        if (!readOwnFile(jobPath, OWN_FILE_LIMIT, text, fault, true)) fault = fault.empty() ? "it is missing" : fault;
+        else fault = classArchiveJobFault(jobPath, text, folders, launcherName(exeFileName), appDir);
+        removeFile(jobPath);
+    }
+    if (!fault.empty()) {
+        writeLine(stdout, "classArchiveJobRefused=" + jobPath + ": " + fault);
+        return 1;
+    }
     std::map<std::string, std::string> values;
     std::vector<std::string> files;
     KeyedLines lines = keyedLines(text, '=');
@@ -431,7 +560,15 @@ int runClassArchiveJob() {
         else values[lines[i].first] = lines[i].second;
     }
     std::string archive = values["archive"], list = values["classlist"];
-    if (archive.empty() || list.empty() || values["java"].empty()) return 1;
+    // The list is this process's from now on: a start that clears away
+    // what ended makings left finds its owner running.
+    std::string ownList = archive + "." + std::to_string(processId()) + ".classlist";
+    unsigned long renameError = 0;
+    if (replaceFile(list, ownList, renameError) != Replaced) {
+        removeFile(list);
+        return 1;
+    }
+    list = ownList;
     classArchive = archive;
     archiveFiles = files;
     archiveNamed = namedByManifests(files);
@@ -452,12 +589,17 @@ int runClassArchiveJob() {
     for (int attempt = 0; attempt < 3 && made == RUN_GAVE_WAY; ++attempt) {
         waitForNoStart(attempt == 0 ? QUIET_AFTER_END_MS : QUIET_AFTER_START_MS);
         if (archiveThere()) break;  // made meanwhile by another start's making
+        if (!roomFor(folderOf(archive), MAKING_SPACE, "the making")) break;
+        removeFile(part);  // the JVM leaves a killed dump's output read-only
         made = runQuietly(values["java"], command, values["dir"], startCame);
     }
+    // The archive before its record: a start between the two, or a record
+    // that cannot be put in place, finds the archive stale and makes it
+    // anew, never an old archive under a new record.
     unsigned long error = 0;
     bool done = made == 0 && fileFacts(part).size > 0 && writeText(part + ".record", record) &&
-                replaceFile(part + ".record", recordPath(), error) == Replaced &&
-                replaceFile(part, archive, error) == Replaced;
+                replaceFile(part, archive, error) == Replaced &&
+                replaceFile(part + ".record", recordPath(), error) == Replaced;
     if (!done) removeFile(part);
     removeFile(part + ".record");
     removeFile(list);

@@ -35,8 +35,10 @@ void removeClassArchive();
 // launcher starts again in the background to make the archive from them.
 void startClassArchiveMaker();
 
-// The launcher started so (LAUNCHER_CLASS_ARCHIVE_JOB names its job):
-// makes the archive and returns the exit status; -1 when not started so.
+// Whether the launcher was started so (LAUNCHER_CLASS_ARCHIVE_JOB names
+// its job); then, once its paths are known, runClassArchiveJob makes the
+// archive and returns the exit status (-1 when not started so).
+bool classArchiveJobGiven();
 int runClassArchiveJob();
 
 // The options for a run of a JVM of this major version, each after a
@@ -51,6 +53,23 @@ std::string classArchiveOptions(int javaVersion, const std::string& archive, boo
 // later also link the classes ahead of time.
 std::string classArchiveDumpCommand(const std::string& java, int javaVersion, const std::string& classList,
                                     const std::string& output, const std::string& classPath);
+
+// Why the job at jobPath is not where this launcher's making writes them:
+// in one of folders, named ARCHIVE.PID.job after an archive of launcherName.
+std::string classArchiveJobPlaceFault(const std::string& jobPath, const std::vector<std::string>& folders,
+                                      const std::string& launcherName);
+// Why the job at jobPath is not one that this launcher's making wrote
+// (empty when it is): in one of folders (where its archives may be), named
+// after its archive (ARCHIVE.PID.job, ARCHIVE after launcherName), with
+// that archive and its class list (ARCHIVE.PID.classlist) beside it, the
+// application's folder appDir, an absolute java, each key once and no
+// control character in any value.
+std::string classArchiveJobFault(const std::string& jobPath, const std::string& jobText,
+                                 const std::vector<std::string>& folders, const std::string& launcherName,
+                                 const std::string& appDir);
+// Whether text holds a character below the blank or DEL, such as a line
+// break that would add a line to a job or a record.
+bool hasControlCharacter(const std::string& text);
 
 // The launcher's name: exeFileName less its extension.
 std::string launcherName(const std::string& exeFileName);
@@ -114,3 +133,21 @@ std::vector<std::string> jarsIn(const std::string& dir);
 bool removeFile(const std::string& path);
 // Platform: this process's id, for names that two starts at once keep apart.
 unsigned long processId();
+// Platform: whether the process of that id still runs.
+bool processRunning(unsigned long pid);
+// Platform: the names of the files in dir that begin with prefix.
+std::vector<std::string> namesStartingWith(const std::string& dir, const std::string& prefix);
+// Platform: the bytes that this user may still write on dir's volume; the
+// largest number when the system does not say.
+unsigned long long freeSpaceIn(const std::string& dir);
+
+// The process whose making or recording left name behind, beside the
+// archive archiveName (ARCHIVE.PID.part, .part.record, .classlist, .job);
+// 0 when name is no such file.
+unsigned long leftoverProcess(const std::string& name, const std::string& archiveName);
+
+// The free space that a recording (a class list of a few MiB at most) and
+// a making (an archive of up to about 100 MiB, measured 30 MiB for a Swing
+// application) want on the archive's volume: what they write, and as much
+// again and more, so that the application's own files always find room.
+const unsigned long long RECORDING_SPACE = 64ULL << 20, MAKING_SPACE = 512ULL << 20;

@@ -4,7 +4,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
@@ -46,4 +48,24 @@ bool removeFile(const std::string& path) {
 
 unsigned long processId() {
     return static_cast<unsigned long>(getpid());
+}
+
+bool processRunning(unsigned long pid) {
+    return pid != 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
+
+std::vector<std::string> namesStartingWith(const std::string& dir, const std::string& prefix) {
+    std::vector<std::string> names;
+    DIR* folder = opendir(dir.empty() ? "." : dir.c_str());
+    if (folder == NULL) return names;
+    while (struct dirent* entry = readdir(folder))
+        if (std::string(entry->d_name).compare(0, prefix.size(), prefix) == 0) names.push_back(entry->d_name);
+    closedir(folder);
+    return names;
+}
+
+unsigned long long freeSpaceIn(const std::string& dir) {
+    struct statvfs st;
+    if (statvfs(dir.empty() ? "." : dir.c_str(), &st) != 0) return ~0ULL;
+    return static_cast<unsigned long long>(st.f_bavail) * st.f_frsize;
 }

@@ -54,3 +54,30 @@ bool removeFile(const std::string& path) {
 unsigned long processId() {
     return GetCurrentProcessId();
 }
+
+bool processRunning(unsigned long pid) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    // Another user's process may refuse us: it runs all the same.
+    if (process == NULL) return GetLastError() == ERROR_ACCESS_DENIED;
+    bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return running;
+}
+
+std::vector<std::string> namesStartingWith(const std::string& dir, const std::string& prefix) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((dir + prefix + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) names.push_back(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+unsigned long long freeSpaceIn(const std::string& dir) {
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExA(dir.c_str(), &available, NULL, NULL)) return ~0ULL;
+    return available.QuadPart;
+}

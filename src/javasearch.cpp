@@ -4,6 +4,7 @@
 
 #include "baseutil.h"
 #include "pathconst.h"
+#include "procutil.h"
 
 // The numbers of a version text, "1.N" read as N.
 static std::vector<long> versionNumbers(const std::string& text) {
@@ -98,17 +99,13 @@ JavaRuntime javaRuntimeAt(const std::string& executable, const std::string& plac
 bool configuredJavaRuntime(const std::string& javaPath, JavaRuntime& runtime) {
     std::string path = unquoted(javaPath);
     if (path.empty()) return false;
-    const char* separators = nativePathRules == WindowsPaths ? "\\/:" : "/";
-    if (path.find_first_of(separators) != std::string::npos) {
-        if (!isJavaProgram(path)) return false;
-        runtime = javaRuntimeAt(path, "boot.xml");
-        return true;
-    }
-    // A bare name is found on PATH, as the system finds it (Windows adds
-    // ".exe" where it has no extension).
-    std::string executable = programOnPath(javaExecutableName(path, nativePathRules));
+    // The very program the runner starts: a relative path below the
+    // application's folder, never the current one (a document's, for a
+    // file association), a bare name where the system would find it.
+    std::string executable = findProgram(path);
     if (executable.empty()) return false;
-    runtime = javaRuntimeAt(executable, "boot.xml, on PATH");
+    bool bare = path.find_first_of(nativePathRules == WindowsPaths ? "\\/:" : "/") == std::string::npos;
+    runtime = javaRuntimeAt(executable, bare ? "boot.xml, on PATH" : "boot.xml");
     return true;
 }
 

@@ -71,8 +71,8 @@ int installedJavaVersion(const std::string& executable);
 // then (Windows) the registry or (POSIX) /usr/lib/jvm, then PATH.
 std::vector<JavaRuntime> searchJavaRuntimes(const std::string& executableName);
 
-// The configured value as a runtime, when it names an existing file (a
-// bare name also on PATH). False when it names none.
+// The configured value as a runtime, the program that the runner would
+// start for it (findProgram). False when it names none.
 bool configuredJavaRuntime(const std::string& javaPath, JavaRuntime& runtime);
 
 // The runtime at executable, found at place; its version read from its
@@ -82,8 +82,6 @@ JavaRuntime javaRuntimeAt(const std::string& executable, const std::string& plac
 // Platform: whether path names a file a runtime can be started from
 // (POSIX: an executable one).
 bool isJavaProgram(const std::string& path);
-// Platform: name in the first folder of PATH that holds it; empty when none.
-std::string programOnPath(const std::string& name);
 // Platform: path with its symbolic links resolved, as /usr/bin/java leads
 // to its runtime's home (POSIX); path itself on Windows.
 std::string resolvedProgram(const std::string& path);

@@ -24,14 +24,6 @@ bool isJavaProgram(const std::string& path) {
     return fileExists(&copy[0]) && access(path.c_str(), X_OK) == 0;
 }
 
-std::string programOnPath(const std::string& name) {
-    const char* pathValue = getenv("PATH");
-    std::vector<std::string> folders = absolutePathFolders(pathValue != NULL ? pathValue : "", PosixPaths);
-    for (size_t i = 0; i < folders.size(); ++i)
-        if (isJavaProgram(folders[i] + "/" + name)) return folders[i] + "/" + name;
-    return std::string();
-}
-
 static bool newestFirst(const JavaRuntime& a, const JavaRuntime& b) {
     if (a.version != b.version) return a.version > b.version;
     return a.executable > b.executable;

@@ -95,15 +95,6 @@ static std::string inBin(const std::wstring& home, const std::string& name) {
     return home.empty() ? std::string() : inFolder(home, "bin\\" + name);
 }
 
-std::string programOnPath(const std::string& name) {
-    std::vector<std::wstring> folders = pathFolders();
-    for (size_t i = 0; i < folders.size(); ++i) {
-        std::string executable = inFolder(folders[i], name);
-        if (isJavaProgram(executable)) return executable;
-    }
-    return std::string();
-}
-
 // ----------------------------------------------------------- the registry
 
 enum Layout {

@@ -261,9 +261,12 @@ void runUpdateLoop() {
 static int launch(int argc, char** argv);
 
 int launcherMain(int argc, char** argv) {
-    // Started again in the background to make the class archive.
-    int job = runClassArchiveJob();
-    if (job >= 0) return job;
+    // Started again in the background to make the class archive: with the
+    // launcher's own guards and paths, and nothing else of a start.
+    if (classArchiveJobGiven()) {
+        guardProcess();
+        return setModuleFileName() == 0 ? 1 : runClassArchiveJob();
+    }
     beginSupportLog();
     int status = launch(argc, argv);
     endSupportLog(status);

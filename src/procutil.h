@@ -78,8 +78,10 @@ std::string findProgram(const std::string& program);
 
 // Starts the launcher itself again in the background, detached from this
 // run (POSIX: a session of its own), with no output and no window, at the
-// lowest priority, with the environment variable name set to value.
-bool startSelfInBackground(const std::string& name, const std::string& value);
+// lowest priority, with the environment variable name set to value, in
+// the folder dir (never the current one, which may be a document's on a
+// stick that must stay removable).
+bool startSelfInBackground(const std::string& name, const std::string& value, const std::string& dir);
 
 // Runs program with commandLine in dir, its output nowhere, behind every
 // other program (POSIX: the idle scheduling class and idle disk priority,

@@ -203,7 +203,7 @@ static bool toNowhere(posix_spawn_file_actions_t& actions) {
     return true;
 }
 
-bool startSelfInBackground(const std::string& name, const std::string& value) {
+bool startSelfInBackground(const std::string& name, const std::string& value, const std::string& dir) {
     std::string self = currentModulePath();
     if (self.empty()) return false;
     std::vector<std::string> env;
@@ -214,6 +214,7 @@ bool startSelfInBackground(const std::string& name, const std::string& value) {
     std::vector<char*> argv = argvOf(args);
     posix_spawn_file_actions_t actions;
     if (!toNowhere(actions)) return false;
+    if (!dir.empty()) posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
     // A session of its own: a terminal's Ctrl+C or hang-up is not for it.
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);

@@ -205,12 +205,13 @@ static bool startQuietly(const char* program, std::string commandLine, DWORD fla
     return true;
 }
 
-bool startSelfInBackground(const std::string& name, const std::string& value) {
+bool startSelfInBackground(const std::string& name, const std::string& value, const std::string& dir) {
     std::string self = currentModulePath();
     if (self.empty() || !SetEnvironmentVariableA(name.c_str(), value.c_str())) return false;
     PROCESS_INFORMATION pi;
     // At idle priority, which its own children take on.
-    bool started = startQuietly(self.c_str(), "\"" + self + "\"", IDLE_PRIORITY_CLASS, NULL, pi);
+    bool started = startQuietly(self.c_str(), "\"" + self + "\"", IDLE_PRIORITY_CLASS,
+                                dir.empty() ? NULL : dir.c_str(), pi);
     SetEnvironmentVariableA(name.c_str(), NULL);
     if (started) CloseHandle(pi.hProcess);
     return started;

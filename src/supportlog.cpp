@@ -130,11 +130,29 @@ static std::string logHeader() {
     return header;
 }
 
-static void rotateLog() {
-    closeLogFile(logFile);
+// Begins the log anew, the full one kept as .1: only the file that this
+// start still holds at the log's path, under a lock between starts. One
+// that another start renamed meanwhile is its .1 already, and its new file
+// the log now. False, with the log closed, when the full one stays: it
+// would grow without bound.
+static bool rotateLog() {
+    void* lock = lockLogRotation(logPath);
     unsigned long error = 0;
-    replaceFile(logPath, logPath + ".1", error);
-    logFile = openLogFile(logPath);
+    bool rotated = !logFileIsAt(logFile, logPath) || replaceFile(logPath, logPath + ".1", error) == Replaced;
+    closeLogFile(logFile);
+    logFile = rotated ? openLogFile(logPath) : NULL;
+    unlockLogRotation(lock);
+    return logFile != NULL;
+}
+
+// Said once, on standard output only, and nothing more is tried; no box
+// names a file that did not take its lines.
+static void stopLog(const std::string& why) {
+    if (logFile != NULL) closeLogFile(logFile);
+    logFile = NULL;
+    lineObserver = NULL;
+    messageFooter.clear();
+    writeLine(stdout, "logNotWritten=" + logPath + ": " + why);
 }
 
 // The lines so far, in one write: a few per start, and two starts at once
@@ -143,17 +161,14 @@ static void flushLog() {
     if (logFile == NULL || pending.empty()) return;
     if (headerDue) pending = logHeader() + pending;
     headerDue = false;
-    if (logFileSize(logFile) + static_cast<long long>(pending.size()) > LOG_LIMIT) rotateLog();
-    bool written = logFile != NULL && appendToLog(logFile, pending);
+    if (logFileSize(logFile) + static_cast<long long>(pending.size()) > LOG_LIMIT && !rotateLog()) {
+        pending.clear();
+        stopLog("it is full and cannot be renamed to " + logPath + ".1");
+        return;
+    }
+    bool written = appendToLog(logFile, pending);
     pending.clear();
-    if (written) return;
-    // Said once, on standard output only, and nothing more is tried; no
-    // box names a file that did not take its lines.
-    if (logFile != NULL) closeLogFile(logFile);
-    logFile = NULL;
-    lineObserver = NULL;
-    messageFooter.clear();
-    writeLine(stdout, "logNotWritten=" + logPath + ": a line could not be written");
+    if (!written) stopLog("a line could not be written");
 }
 
 // A text of several lines (a message with its footer) becomes as many
@@ -239,9 +254,12 @@ void placeSupportLog(bool wanted) {
     logFile = openLogFile(logPath);
     // A start's lines in one file, as a rule: a log near its limit begins
     // anew before it.
-    if (logFile != NULL && logFileSize(logFile) > LOG_LIMIT - BLOCK_ROOM) rotateLog();
     if (logFile == NULL) {
-        writeLine(stdout, "logNotWritten=" + logPath + ": it cannot be opened");
+        writeLine(stdout, "logNotWritten=" + logPath + ": it cannot be opened as a file");
+        return;
+    }
+    if (logFileSize(logFile) > LOG_LIMIT - BLOCK_ROOM && !rotateLog()) {
+        writeLine(stdout, "logNotWritten=" + logPath + ": it is full and cannot be renamed to " + logPath + ".1");
         return;
     }
 

@@ -65,9 +65,17 @@ std::string systemDescription();
 // Platform: the crash reports in folder, with their times.
 std::vector<std::pair<std::string, long long> > crashReportsIn(const std::string& folder);
 // Platform: the log file, opened to append, shared with other starts and
-// renamable while open; NULL when it cannot be. Its size now.
+// renamable while open; NULL when it cannot be, and when path names no
+// regular file (a link, a FIFO: never waited on). Its size now.
 void* openLogFile(const std::string& path);
 long long logFileSize(void* file);
+// Platform: whether file is still the one at path, not one that another
+// start's rotation renamed away.
+bool logFileIsAt(void* file, const std::string& path);
+// Platform: holds the lock that starts rotate the log at path under; NULL
+// when it cannot be had. Released by unlockLogRotation.
+void* lockLogRotation(const std::string& path);
+void unlockLogRotation(void* lock);
 bool appendToLog(void* file, const std::string& bytes);
 void closeLogFile(void* file);
 // Platform: the line end of text files here.

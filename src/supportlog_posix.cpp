@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -59,7 +60,12 @@ std::vector<std::pair<std::string, long long> > crashReportsIn(const std::string
 
 // The descriptor, plus one: NULL stays "none".
 void* openLogFile(const std::string& path) {
-    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    struct stat st;
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        close(fd);
+        return NULL;
+    }
     // Never as a standard descriptor that the starter closed: lines for
     // standard error would land in it raw, and Java's would not be kept.
     if (fd >= 0 && fd <= 2) {
@@ -88,6 +94,26 @@ bool appendToLog(void* file, const std::string& bytes) {
 
 void closeLogFile(void* file) {
     close(descriptorOf(file));
+}
+
+bool logFileIsAt(void* file, const std::string& path) {
+    struct stat open, there;
+    return fstat(descriptorOf(file), &open) == 0 && lstat(path.c_str(), &there) == 0 && open.st_dev == there.st_dev &&
+           open.st_ino == there.st_ino;
+}
+
+void* lockLogRotation(const std::string& path) {
+    int fd = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    struct stat st;
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flock(fd, LOCK_EX) != 0)) {
+        close(fd);
+        fd = -1;
+    }
+    return fd < 0 ? NULL : reinterpret_cast<void*>(static_cast<long>(fd) + 1);
+}
+
+void unlockLogRotation(void* lock) {
+    if (lock != NULL) close(descriptorOf(lock));
 }
 
 static pthread_mutex_t logLock = PTHREAD_MUTEX_INITIALIZER;

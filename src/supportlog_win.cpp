@@ -71,9 +71,55 @@ std::vector<std::pair<std::string, long long> > crashReportsIn(const std::string
 void* openLogFile(const std::string& path) {
     // Appends of other starts, and the renaming of a full log, go on while
     // it is open; Java does not inherit it.
-    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    return file == INVALID_HANDLE_VALUE ? NULL : file;
+    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (file == INVALID_HANDLE_VALUE) return NULL;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+        CloseHandle(file);
+        return NULL;
+    }
+    return file;
+}
+
+// The volume and the file's index: the same file, under whatever name.
+static bool fileIdentity(HANDLE file, unsigned long long& id, DWORD& volume) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info)) return false;
+    id = (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    volume = info.dwVolumeSerialNumber;
+    return true;
+}
+
+bool logFileIsAt(void* file, const std::string& path) {
+    HANDLE there = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (there == INVALID_HANDLE_VALUE) return false;
+    unsigned long long a = 0, b = 0;
+    DWORD va = 0, vb = 0;
+    bool same = fileIdentity(static_cast<HANDLE>(file), a, va) && fileIdentity(there, b, vb) && a == b && va == vb;
+    CloseHandle(there);
+    return same;
+}
+
+void* lockLogRotation(const std::string& path) {
+    HANDLE lock = CreateFileA((path + ".lock").c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (lock == INVALID_HANDLE_VALUE) return NULL;
+    OVERLAPPED at = OVERLAPPED();
+    if (GetFileType(lock) != FILE_TYPE_DISK || !LockFileEx(lock, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) {
+        CloseHandle(lock);
+        return NULL;
+    }
+    return lock;
+}
+
+void unlockLogRotation(void* lock) {
+    // Closing the handle releases its lock.
+    if (lock != NULL) CloseHandle(static_cast<HANDLE>(lock));
 }
 
 long long logFileSize(void* file) {

@@ -147,6 +147,22 @@ bool entryPlace(const unsigned char* entry, EntryPlace& place) {
     return false;
 }
 
+// Whether the directory of size bytes that ends at limit, with offsets
+// from limit - size - offset, begins with an entry whose local header is
+// where its 32-bit offset says, with the same name length: java -jar's own
+// test of where an archive is (a saturated offset fails it).
+bool firstEntryFound(Source& s, u64 limit, u64 size, u64 offset) {
+    if (size == 0) return true;
+    if (size > limit || offset > limit - size) return false;
+    u64 start = limit - size, base = start - offset;
+    const unsigned char* e = bytesAt(s, start, CENTRAL_SIZE);
+    if (e == NULL || le32(e) != CENTRAL_SIG) return false;
+    unsigned nameLen = le16(e + 28);
+    u64 local = base + le32(e + 42);
+    const unsigned char* h = bytesAt(s, local, LOCAL_SIZE);
+    return h != NULL && le32(h) == LOCAL_SIG && le16(h + 26) == nameLen;
+}
+
 // The one entry that java -jar reads itself, before Java's own reader.
 const char MANIFEST[] = "META-INF/MANIFEST.MF";
 const unsigned MANIFEST_LEN = sizeof(MANIFEST) - 1;
@@ -301,6 +317,12 @@ bool fixedBlock(BitReader& r, std::string& out, size_t limit) {
     return inflateBlock(r, lengths, distances, out, limit);
 }
 
+// As zlib has it: a code is complete, or it is one code of one bit (a
+// single distance, say), or there is no code at all.
+bool usableCode(const Huffman& h, int left, int n) {
+    return left == 0 || (left > 0 && h.count[1] == 1 && n - h.count[0] == 1);
+}
+
 bool dynamicBlock(BitReader& r, std::string& out, size_t limit) {
     int lengthCount = static_cast<int>(bits(r, 5)) + 257, distanceCount = static_cast<int>(bits(r, 5)) + 1;
     int codeCount = static_cast<int>(bits(r, 4)) + 4;
@@ -330,11 +352,9 @@ bool dynamicBlock(BitReader& r, std::string& out, size_t limit) {
         while (times-- > 0) length[at++] = repeated;
     }
     if (length[256] == 0) return false;  // no end of the block
-    // An incomplete code is allowed only where it has one code.
-    int left = buildHuffman(lengths, length, lengthCount);
-    if (left < 0 || (left > 0 && lengthCount - lengths.count[0] != 1)) return false;
-    left = buildHuffman(distances, length + lengthCount, distanceCount);
-    if (left < 0 || (left > 0 && distanceCount - distances.count[0] != 1)) return false;
+    if (!usableCode(lengths, buildHuffman(lengths, length, lengthCount), lengthCount) ||
+        !usableCode(distances, buildHuffman(distances, length + lengthCount, distanceCount), distanceCount))
+        return false;
     return inflateBlock(r, lengths, distances, out, limit);
 }
 
@@ -356,11 +376,14 @@ bool inflateData(const unsigned char* in, size_t size, std::string& out, size_t 
 
 namespace {
 
-// Where the manifest's data lies, and how it is packed.
+// The manifest, unpacked and checked.
 struct ManifestData {
-    u64 offset, compressed, size;
-    unsigned method;
+    std::string text;
 };
+
+// Far more than a manifest of per-entry digests for 100,000 entries: a
+// bound for a damaged one.
+const u64 MANIFEST_LIMIT = 64 * 1024 * 1024;
 
 std::string archiveFault(u64 size, ReadAtFunction readAt, void* handle, ManifestData& found) {
     Source s = {size, readAt, handle, 256 * 1024, std::vector<unsigned char>(), 0, 0};
@@ -373,25 +396,40 @@ std::string archiveFault(u64 size, ReadAtFunction readAt, void* handle, Manifest
     }
     const unsigned char* p = bytesAt(s, end, END_SIZE);
     if (p == NULL) return "the end record cannot be read";
-    // Java reads no disk numbers: a split archive fails on its missing parts.
+    // Java reads the disk numbers only to match the Zip64 locator's: a
+    // split archive fails on its missing parts.
     u64 entries = le16(p + 10), centralSize = le32(p + 12), centralOffset = le32(p + 16);
+    unsigned endDisk = le16(p + 4);  // p holds only until the next read
     u64 centralLimit = end;  // the central directory ends right before its end record
 
-    // Zip64: the locator stands right before the end record and names the
-    // Zip64 end record, which holds the full counts and offsets.
-    const unsigned char* locator = end >= LOCATOR64_SIZE ? bytesAt(s, end - LOCATOR64_SIZE, LOCATOR64_SIZE) : NULL;
-    bool zip64 = locator != NULL && le32(locator) == LOCATOR64_SIG;
-    if (zip64) {
-        u64 end64 = le64(locator + 8);
-        if (end64 > end - LOCATOR64_SIZE || end - LOCATOR64_SIZE - end64 < END64_SIZE)
-            return "the Zip64 end record lies outside the archive";
-        const unsigned char* q = bytesAt(s, end64, END64_SIZE);
-        if (q == NULL || le32(q) != END64_SIG) return "no Zip64 end record where its locator points";
-        entries = le64(q + 32);
-        centralSize = le64(q + 40);
-        centralOffset = le64(q + 48);
-        centralLimit = end64;
+    // Zip64, as java -jar's own reader finds it: where the directory does
+    // not end right at the end record, a locator right before the end
+    // record on the end record's disk, and a Zip64 end record right before
+    // the locator (else where the locator points) whose values are the end
+    // record's, or stand where it saturated them, and whose directory holds
+    // a first entry with its local header.
+    if (centralSize + centralOffset != end && end >= LOCATOR64_SIZE + END64_SIZE) {
+        const unsigned char* locator = bytesAt(s, end - LOCATOR64_SIZE, LOCATOR64_SIZE);
+        u64 candidates[2] = {end - LOCATOR64_SIZE - END64_SIZE, locator != NULL ? le64(locator + 8) : 0};
+        bool located = locator != NULL && le32(locator) == LOCATOR64_SIG && le32(locator + 4) == endDisk;
+        for (int i = 0; located && i < 2; ++i) {
+            const unsigned char* q = bytesAt(s, candidates[i], END64_SIZE);
+            if (q == NULL || le32(q) != END64_SIG) continue;
+            u64 entries64 = le64(q + 32), size64 = le64(q + 40), offset64 = le64(q + 48);
+            if ((size64 != centralSize && centralSize != 0xFFFFFFFF) ||
+                (offset64 != centralOffset && centralOffset != 0xFFFFFFFF) || (entries64 != entries && entries != 0xFFFF) ||
+                !firstEntryFound(s, candidates[i], size64, offset64))
+                continue;
+            entries = entries64;
+            centralSize = size64;
+            centralOffset = offset64;
+            centralLimit = candidates[i];
+            break;
+        }
     }
+    // Else java -jar looks for the directory right before the end record.
+    if (centralLimit == end && !firstEntryFound(s, end, centralSize, centralOffset))
+        return "the central directory is not right before its end record, where java -jar looks for it";
     // Where the central directory really is; its offset, and every local
     // header's, count from the archive's start, which data such as a start
     // script may precede (Java reads such a jar; so does this check).
@@ -420,7 +458,12 @@ std::string archiveFault(u64 size, ReadAtFunction readAt, void* handle, Manifest
         if (!entryPlace(e, place)) return "an entry lacks its Zip64 sizes";
         u64 local = place.local;
         if (!manifestFound && le16(e + 28) == MANIFEST_LEN && std::equal(MANIFEST, MANIFEST + MANIFEST_LEN, e + CENTRAL_SIZE)) {
-            // Java's -jar start reads the manifest with these very fields.
+            // Java's -jar start reads the manifest with these very fields,
+            // and not its Zip64 field: a saturated offset or compressed size
+            // fails there (a saturated size, as Info-ZIP's -fz writes it, is
+            // only the size of its buffer).
+            if (le32(e + 20) == 0xFFFFFFFF || le32(e + 42) == 0xFFFFFFFF)
+                return "the manifest's place or compressed size is in its Zip64 field, which java -jar does not read";
             if (le16(e + 10) == 0 && place.compressed != place.size)
                 return "the manifest is stored with two different sizes";
             manifestFound = true;
@@ -442,8 +485,19 @@ std::string archiveFault(u64 size, ReadAtFunction readAt, void* handle, Manifest
     u64 data = manifest.local + LOCAL_SIZE + (h != NULL ? le16(h + 26) + le16(h + 28) : 0);
     if (h == NULL || data > centralStart || manifest.compressed > centralStart - data)
         return "the manifest's data runs past the entries";
-    ManifestData where = {data, manifest.compressed, manifest.size, manifestMethod};
-    found = where;
+    // Java unpacks it first, and calls an archive whose manifest does not
+    // unpack, or not to its size, corrupt.
+    if (manifest.compressed > MANIFEST_LIMIT || manifest.size > MANIFEST_LIMIT)
+        return "the manifest is larger than 64 MiB";
+    std::vector<unsigned char> packed(static_cast<size_t>(manifest.compressed) + 1);
+    long got = readAt(handle, data, &packed[0], static_cast<unsigned long>(manifest.compressed));
+    if (got < 0 || static_cast<u64>(got) != manifest.compressed) return "the manifest cannot be read";
+    std::string& text = found.text;
+    if (manifestMethod == 0) text.assign(packed.begin(), packed.begin() + got);
+    else if (!inflateData(&packed[0], static_cast<size_t>(got), text, static_cast<size_t>(manifest.size)))
+        return "the manifest's data does not unpack";
+    // (Its CRC Java does not check: a wrong one runs.)
+    if (text.size() != manifest.size) return "the manifest unpacks to another size than its entry says";
     return "";
 }
 
@@ -464,23 +518,11 @@ std::string zipFileFault(const std::string& path) {
 }
 
 std::string jarManifest(const std::string& path) {
-    // Far more than any manifest that names jars: a bound for a damaged one.
-    const u64 LIMIT = 4 * 1024 * 1024;
     u64 size = 0;
     void* file = openFileForReading(path, size);
     if (file == NULL) return std::string();
     ManifestData manifest;
-    std::string text;
-    std::vector<unsigned char> data;
-    if (archiveFault(size, readFileAt, file, manifest).empty() && manifest.compressed <= LIMIT &&
-        manifest.size <= LIMIT) {
-        data.resize(static_cast<size_t>(manifest.compressed) + 1);
-        long got = readFileAt(file, manifest.offset, &data[0], static_cast<unsigned long>(manifest.compressed));
-        if (got >= 0 && static_cast<u64>(got) == manifest.compressed) {
-            if (manifest.method == 0) text.assign(data.begin(), data.begin() + static_cast<long>(got));
-            else if (!inflateData(&data[0], static_cast<size_t>(got), text, static_cast<size_t>(LIMIT))) text.clear();
-        }
-    }
+    bool whole = archiveFault(size, readFileAt, file, manifest).empty();
     closeFileForReading(file);
-    return text;
+    return whole ? manifest.text : std::string();
 }

@@ -29,6 +29,10 @@ SLOWDOWN = float(os.environ.get("LAUNCHER_WINE_SLOWDOWN", "1"))
 
 KINDS = ["native", "wine"]
 
+# The real JVMs that tests run, by major version; a machine without one
+# skips its rows, saying so.
+JDKS = {"17": "/usr/lib/jvm/java-17-openjdk-amd64", "25": "/usr/lib/jvm/temurin-25-jdk-amd64"}
+
 # The messages, as the launcher builds them.
 BOOT_FAILURE = "起動定義ファイル {} の解析に失敗しました。"
 UPDATE_FAILURE = "更新で例外が発生しました。戻り値= {}"

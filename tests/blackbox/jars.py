@@ -3,12 +3,14 @@ import io
 import zipfile
 
 
-def jar(text="version 2", zip64=False, comment=b""):
-    """A stored jar of three entries; zip64: in the Zip64 form, which a
-    writer uses past 65,535 entries or 4 GiB and here uses anyway."""
+def jar(text="version 2", zip64=False, comment=b"", saturated=True):
+    """A stored jar of three entries; zip64: in the Zip64 form that a writer
+    uses past 65,535 entries, and here uses anyway, with the end record's
+    counts saturated as they then are (java -jar follows the Zip64 end
+    record only then); not saturated, as Python writes it for few entries."""
     limits = zipfile.ZIP_FILECOUNT_LIMIT, zipfile.ZIP64_LIMIT
     if zip64:
-        zipfile.ZIP_FILECOUNT_LIMIT, zipfile.ZIP64_LIMIT = 1, 1
+        zipfile.ZIP_FILECOUNT_LIMIT = 1
     try:
         out = io.BytesIO()
         with zipfile.ZipFile(out, "w", zipfile.ZIP_STORED) as z:
@@ -17,9 +19,19 @@ def jar(text="version 2", zip64=False, comment=b""):
             for name, data in [("META-INF/MANIFEST.MF", "Manifest-Version: 1.0\n\n"),
                                ("demo/version.txt", text), ("demo/App.class", bytes(range(256)) * 4)]:
                 z.writestr(zipfile.ZipInfo(name, (2026, 1, 1, 0, 0, 0)), data)
-        return out.getvalue()
+        data = bytearray(out.getvalue())
+        if zip64 and saturated:
+            end = data.rindex(b"PK\x05\x06")
+            data[end + 8:end + 12] = b"\xff\xff\xff\xff"
+        return bytes(data)
     finally:
         zipfile.ZIP_FILECOUNT_LIMIT, zipfile.ZIP64_LIMIT = limits
+
+
+def disk_numbers(data, number):
+    """The end record's two disk numbers set to number."""
+    end = data.rindex(b"PK\x05\x06")
+    return data[:end + 4] + number.to_bytes(2, "little") * 2 + data[end + 8:]
 
 
 def central_directory_at(data):
@@ -35,6 +47,11 @@ assert "\x1a" not in FIRST_LINE and len(FIRST_LINE.splitlines()) == 1
 STAGED = {
     "whole": (WHOLE, True),
     "zip64": (jar(zip64=True), True),
+    # As Python writes it for few entries: java -jar takes it too.
+    "zip64-unsaturated": (jar(zip64=True, saturated=False), True),
+    # End record disk numbers that are not the Zip64 locator's: java -jar
+    # then looks for the central directory right before the end record.
+    "zip64-disk-numbers": (disk_numbers(jar(zip64=True), 0xFFFF), False),
     "comment": (jar(comment=b"built by the vendor"), True),
     "empty": (b"", False),
     "text": (b"version 2\n", False),

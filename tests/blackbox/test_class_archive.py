@@ -12,8 +12,8 @@ from pathlib import Path
 
 import pytest
 
-from conftest import App, run
-from test_loop import JDKS, MAIN_JAVA, UPDATER_JAVA, build_jar
+from conftest import App, JDKS, run
+from test_loop import MAIN_JAVA, UPDATER_JAVA, build_jar
 
 NATIVE = pytest.mark.kinds("native")
 # The launcher's own lines; everything else on standard output is Java's.

@@ -6,12 +6,13 @@ import re
 import shutil
 import subprocess
 import threading
+import time
 from pathlib import Path
 
 import pytest
 
 from conftest import BUILD, LAUNCH_ERROR, SLOWDOWN, WINE, WINE_BUILD, App, run
-from test_loop import JDKS, build_jar
+from test_loop import JDKS, build_jar, runtime
 
 HEADER_TIME = re.compile(r"^==== \d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} [+-]\d\d:\d\d$")
 TIMED = re.compile(r"^\+(\d+) (.*)$")
@@ -237,3 +238,87 @@ def test_real_jvm_error_is_kept(tmp_path, kind, request):
     assert without_stderr(app, env) == 0
     errors = [l for l in timed_lines(records(log)[0]) if l.startswith("java: ")]
     assert "java: Error: Could not find or load main class NoSuchMain" in errors, errors
+
+
+def planted_fifo(path, outside):
+    os.mkfifo(path)
+
+
+def planted_device(path, outside):
+    os.symlink("/dev/zero", path)
+
+
+def planted_link(path, outside):
+    os.symlink(outside, path)
+
+
+def planted_huge(path, outside):
+    path.write_bytes(b"x" * (3 << 20))
+
+
+# What another user could plant where the launcher keeps its own files: the
+# log, the class archive's start mark and record. The start reaches Java at
+# once and as without them; what a link names stays as it was. (Wine opens
+# a FIFO as Linux does, waiting for a writer; Windows has none.)
+@pytest.mark.parametrize("plant", [planted_fifo, planted_device, planted_link, planted_huge])
+@pytest.mark.parametrize("where", ["log", "start", "record"])
+def test_planted_files_are_refused(app, request, tmp_path, where, plant):
+    if plant is planted_fifo and app.kind == "wine":
+        pytest.skip("Wine waits on a FIFO as Linux does; Windows has none")
+    if plant is planted_link and app.kind == "wine":
+        pytest.skip("Wine follows a Unix link as a plain file; Windows opens an NTFS link itself "
+                    "(FILE_FLAG_OPEN_REPARSE_POINT), which the launcher then refuses")
+    env, log, shown = log_app(app, request, tmp_path, codes=(0,))
+    _, exe = runtime(app, "jdk", "17.0.9")
+    app.boot_items([("java", exe), ("-jar", "app.jar"), ("log", "y"), ("classArchive", "y")])
+    archive = app.root / "launcher.jsa"
+    archive.write_bytes(b"an earlier start's archive")
+    outside = tmp_path / "outside.txt"
+    outside.write_text("the user's own")
+    target = {"log": log, "start": app.root / "launcher.jsa.start", "record": app.root / "launcher.jsa.record"}[where]
+    target.parent.mkdir(parents=True, exist_ok=True)
+    plant(target, outside)
+    began = time.monotonic()
+    r = run(app, request, env=env, timeout=30)
+    assert time.monotonic() - began < 10 * SLOWDOWN, "the start waited"
+    assert r.returncode == 0 and r.messages == [] and len(app.runs()) == 1, r.lines
+    assert outside.read_text() == "the user's own"
+    if where == "log" and plant is not planted_huge:
+        assert f"logNotWritten={shown}: it cannot be opened as a file" in r.lines
+    if where == "record":
+        refused = [l for l in r.lines if l.startswith("classArchiveFileRefused=")]
+        assert len(refused) == 1 and "launcher.jsa.record: " in refused[0], r.lines
+    if where == "log" and plant is planted_huge:
+        assert log.stat().st_size < 1024 * 1024 and Path(str(log) + ".1").stat().st_size == 3 << 20
+
+
+def test_the_log_keeps_its_history_when_two_starts_rotate_it(app, request, tmp_path):
+    env, log, _ = log_app(app, request, tmp_path, codes=(0, 0))
+    log.parent.mkdir(parents=True, exist_ok=True)
+    history = b"the first start's history\n" + b"x" * (1024 * 1024 - 100)
+    log.write_bytes(history)
+    results = []
+    threads = [threading.Thread(target=lambda: results.append(run(app, request, env=env))) for _ in range(2)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert all(r.returncode == 0 for r in results)
+    # One rotation: the full log is .1, both starts' records in the new one.
+    assert Path(str(log) + ".1").read_bytes() == history
+    assert len(records(log)) == 2
+
+
+def test_a_log_that_cannot_rotate_stops_and_stays_bounded(app, request, tmp_path):
+    env, log, shown = log_app(app, request, tmp_path, codes=(0, 0))
+    log.parent.mkdir(parents=True, exist_ok=True)
+    log.write_bytes(b"x" * (1024 * 1024 - 1000) + b"\n")
+    Path(str(log) + ".1").mkdir()  # a folder where the full log would go
+    try:
+        for _ in range(2):
+            r = run(app, request, env=env)
+            assert r.returncode == 0 and len([l for l in r.lines if l.startswith("logNotWritten=")]) == 1, r.lines
+            assert f"logNotWritten={shown}: it is full and cannot be renamed to {shown}.1" in r.lines
+        assert log.stat().st_size == 1024 * 1024 - 999
+    finally:
+        Path(str(log) + ".1").rmdir()

@@ -11,7 +11,7 @@ from pathlib import Path
 import pytest
 
 import transcript
-from conftest import App, BOOT_FAILURE, JAVA_MISSING, LAUNCH_ERROR, SLOWDOWN, UPDATE_FAILURE, WINE, WINE64, run, winpath
+from conftest import App, BOOT_FAILURE, JAVA_MISSING, JDKS, LAUNCH_ERROR, SLOWDOWN, UPDATE_FAILURE, WINE, WINE64, run, winpath
 from jars import WHOLE
 
 
@@ -544,6 +544,59 @@ def test_class_archive_is_made_in_the_background_and_gives_way_to_a_start(app, l
     assert f"classArchive={archive}: used" in third.lines and "launchJava:retCode=7" in third.lines
 
 
+def test_leftovers_of_ended_makings_are_removed_at_the_next_start(app, launch):
+    # A making killed by a log-off leaves its dump's output (30 MiB) and its
+    # class list behind; a running one's stay.
+    _, exe = runtime(app, "jdk", "17.0.9")
+    app.boot_items([("java", exe), ("-jar", "app.jar"), ("classArchive", "y")])
+    ended = ["launcher.jsa.999999.part", "launcher.jsa.999999.part.record", "launcher.jsa.999998.classlist",
+             "launcher.jsa.999997.job"]
+    running = [f"launcher.jsa.{os.getpid()}.part"] if app.kind == "native" else []
+    for name in ended + running + ["launcher.jsa.notes.txt"]:
+        (app.root / name).write_text("left behind")
+    (app.root / ended[0]).chmod(0o444)  # as the JVM leaves its output
+    r = launch()
+    assert r.returncode == 0 and "launchJava:retCode=0" in r.lines
+    removed = sorted(l.split("=", 1)[1] for l in r.lines if l.startswith("classArchiveLeftoverRemoved="))
+    assert removed == sorted(app.app_dir + name for name in ended), r.lines
+    assert all((app.root / name).exists() for name in running + ["launcher.jsa.notes.txt"])
+
+
+def test_a_relative_java_is_the_applications_wherever_the_launcher_starts(app, request, tmp_path):
+    # A document's folder, as a file association starts the launcher in,
+    # with a runtime of its own: only the application's runs, for the
+    # version check, the application's run, the class archive's record and
+    # its making in the background.
+    exe = "fakejava.exe" if app.kind == "wine" else "fakejava"
+    _, _ = runtime(app, "jre", "17.0.9")
+    (app.root / "runtimes" / "jre" / "release").write_text('JAVA_VERSION="17.0.9"\n')
+    docs = tmp_path / "docs"
+    planted = docs / "runtimes" / "jre"
+    (planted / "bin").mkdir(parents=True)
+    shutil.copy2(app.root / exe, planted / "bin" / exe)
+    (planted / "release").write_text('JAVA_VERSION="25"\n')
+    relative = app.sep.join(["runtimes", "jre", "bin", exe])
+    app.boot_items([("java", relative), ("-jar", "app.jar"), ("javaMinVersion", "17"), ("classArchive", "y")])
+    (app.root / "fakejava.classes").write_text("java/lang/Object\n")
+    (app.root / "fakejava.dumpms").write_text("100")
+    app.script(0, 0)
+    r = run(app, request, cwd=docs)
+    assert r.returncode == 0 and r.messages == [], r.lines
+    runtime_line = [l for l in r.lines if l.startswith("javaRuntime=")]
+    assert runtime_line == [f"javaRuntime={app.app_dir}{relative} (boot.xml, version 17): chosen"], r.lines
+    # The archive of Java 17, made in the background from the application's runtime.
+    stored = app.root / "launcher.jsa"
+    for _ in range(int(300 * SLOWDOWN)):
+        if stored.exists() and not [p for p in app.root.iterdir() if p.name.endswith((".job", ".classlist"))]:
+            break
+        time.sleep(0.1)
+    assert Path(str(stored) + ".record").read_text().startswith(f"{app.app_dir}{relative}\t")
+    assert not (docs / "fakejava.log").exists()
+    # The application's run and the dump: each the application's runtime.
+    exes = [run_["exe"] for run_ in app.runs(reads=True)]
+    assert len(exes) >= 2 and all(e.lower() == f"{app.app_dir}{relative}".lower() for e in exes), exes
+
+
 @pytest.mark.kinds("native")
 def test_class_archive_of_a_read_only_application_goes_to_the_users_folder(kind):
     # As another user than root, for whom every folder is writable.
@@ -576,9 +629,6 @@ def test_class_archive_of_a_read_only_application_goes_to_the_users_folder(kind)
             if folder.is_dir():
                 folder.chmod(0o755)
         shutil.rmtree(base)
-
-
-JDKS = {"17": "/usr/lib/jvm/java-17-openjdk-amd64", "25": "/usr/lib/jvm/temurin-25-jdk-amd64"}
 
 
 @pytest.mark.kinds("native")

@@ -1,11 +1,12 @@
 """The check of a staged update against Java's own readers: archives made
 by the tools that write jars (the JDK's jar, Info-ZIP, Python's zipfile,
-bsdtar, 7-Zip), in many shapes, and damaged copies of them. For each, the
-check's verdict (the launcher's own code, through zipcheck_time) is set
-beside what OpenJDK 17 says: `java -jar` of the file, and a ZipFile that
-opens it and reads every entry, as a running application may. A file that
-both take is never refused; a file that `java -jar` refuses as a corrupt
-archive is never swapped in."""
+bsdtar, 7-Zip, Apache Commons Compress in its Zip64 modes), in many shapes,
+and damaged copies of them. For each, the check's verdict (the launcher's
+own code, through zipcheck_time) is set beside what Java says: `java -jar`
+of the file on OpenJDK 17 and on Java 25 where it is here, and a ZipFile
+that opens it and reads every entry, as a running application may. A file
+that both take is never refused; a file that `java -jar` refuses as a
+corrupt archive, on either JDK, is never swapped in."""
 import concurrent.futures
 import io
 import os
@@ -18,9 +19,10 @@ from pathlib import Path
 
 import pytest
 
-from conftest import ROOT
+from conftest import JDKS, ROOT
 
-JDK = Path("/usr/lib/jvm/java-17-openjdk-amd64/bin")
+JDK = Path(JDKS["17"]) / "bin"
+COMMONS_COMPRESS = Path("/usr/share/java/commons-compress.jar")
 CHECK = ROOT / os.environ.get("LAUNCHER_NATIVE_BUILD", "build/linux") / "zipcheck_time"
 
 MAIN = "public class Main { public static void main(String[] a) { System.out.println(\"main-ran\"); } }\n"
@@ -66,8 +68,45 @@ CORRUPT_COMPLAINTS = ("Invalid or corrupt jarfile", "invalid LOC header", "inval
                       "zip END header not found", "zip file is empty", "Unable to access jarfile")
 
 
-def run_jar(path):
-    proc = subprocess.run([str(JDK / "java"), "-Xshare:auto", "-XX:TieredStopAtLevel=1", "-jar", str(path)],
+# A writer that sets Zip64 fields as Apache Commons Compress does, in the
+# mode given: Always saturates every entry's sizes and offset.
+COMMONS_WRITER = textwrap.dedent("""\
+    import java.io.File;
+    import java.nio.file.*;
+    import java.util.*;
+    import java.util.zip.CRC32;
+    import org.apache.commons.compress.archivers.zip.*;
+    public class CommonsZip {
+        public static void main(String[] a) throws Exception {
+            Path src = Paths.get(a[3]);
+            List<Path> files = new ArrayList<>();
+            try (var s = Files.walk(src)) { s.filter(Files::isRegularFile).sorted().forEach(files::add); }
+            files.sort(Comparator.comparing(p -> !p.toString().endsWith("MANIFEST.MF")));  // the manifest first
+            try (ZipArchiveOutputStream z = new ZipArchiveOutputStream(new File(a[0]))) {
+                z.setUseZip64(Zip64Mode.valueOf(a[1]));
+                for (Path p : files) {
+                    byte[] data = Files.readAllBytes(p);
+                    ZipArchiveEntry e = new ZipArchiveEntry(src.relativize(p).toString());
+                    if (a[2].equals("stored")) {
+                        CRC32 crc = new CRC32();
+                        crc.update(data);
+                        e.setMethod(ZipArchiveEntry.STORED);
+                        e.setSize(data.length);
+                        e.setCrc(crc.getValue());
+                    }
+                    z.putArchiveEntry(e);
+                    z.write(data);
+                    z.closeArchiveEntry();
+                }
+            }
+        }
+    }
+""")
+COMMONS_MODES = ("Always", "AlwaysWithCompatibility", "AsNeeded", "Never")
+
+
+def run_jar(path, jdk=JDK):
+    proc = subprocess.run([str(jdk / "java"), "-Xshare:auto", "-XX:TieredStopAtLevel=1", "-jar", str(path)],
                           capture_output=True, text=True, errors="replace", timeout=120)
     said = proc.stdout + proc.stderr
     if proc.returncode == 0 and "main-ran" in proc.stdout or any(c in said for c in MANIFEST_COMPLAINTS):
@@ -114,6 +153,23 @@ def renamed_bytes(data, old, new):
     return data.replace(old, new)
 
 
+def manifest_patched(data, offset, value):
+    """The manifest's entry (the first) with the 4 bytes at offset of its
+    local header, and of its central header, replaced."""
+    central = data.find(b"PK\x01\x02")
+    data = bytearray(data)
+    data[offset:offset + 4] = value
+    data[central + offset + 2:central + offset + 6] = value  # the central header has 2 bytes more before
+    return bytes(data)
+
+
+def manifest_damaged(data):
+    """The manifest's deflated bytes overwritten in their middle, sizes kept."""
+    start = 30 + len(b"META-INF/MANIFEST.MF") + int.from_bytes(data[28:30], "little")
+    size = int.from_bytes(data[18:22], "little")
+    return data[:start + size // 2] + b"\xff\xff\xff" + data[start + size // 2 + 3:]
+
+
 def shapes(work):
     """The archives, whole or not, as the tools make them: name -> bytes."""
     src = work / "src"
@@ -158,6 +214,19 @@ def shapes(work):
     made["python-extra-unknown"] = python_zip(files, extra=b"\x99\x99\x04\x00abcd")
     made["name-not-utf8"] = renamed_bytes(made["python-stored"], b"data/readme.txt", b"data/r\xffadme.txt")
     made["name-overlong-utf8"] = renamed_bytes(made["python-stored"], b"data/readme.txt", b"data/\xc0\xaeadme.txt")
+    manifest_first = python_zip(sorted(files, key=lambda f: f[0] != "META-INF/MANIFEST.MF"))
+    made["manifest-crc-wrong"] = manifest_patched(manifest_first, 14, b"\x12\x34\x56\x78")
+    made["manifest-not-inflating"] = manifest_damaged(manifest_first)
+
+    if COMMONS_COMPRESS.exists():
+        (work / "CommonsZip.java").write_text(COMMONS_WRITER)
+        tool(str(JDK / "javac"), "-cp", str(COMMONS_COMPRESS), "-d", str(work), str(work / "CommonsZip.java"))
+        for mode in COMMONS_MODES:
+            for method in ("deflated", "stored"):
+                out = work / f"commons-{mode}-{method}.zip"
+                tool(str(JDK / "java"), "-cp", f"{COMMONS_COMPRESS}:{work}", "CommonsZip", str(out), mode, method,
+                     str(src))
+                made[f"commons-{mode}-{method}"] = out.read_bytes()
 
     # A start script before the archive: as it was, and with its offsets
     # adjusted (zip -A); a runnable jar of some build tools.
@@ -198,9 +267,13 @@ def damaged(base, data, rng):
 @pytest.mark.kinds("native")
 def test_the_check_agrees_with_java(tmp_path, kind):
     missing = [t for t in ("zip", "bsdtar", "7z") if shutil.which(t) is None]
+    missing += [] if COMMONS_COMPRESS.exists() else [str(COMMONS_COMPRESS)]
     if not (JDK / "java").exists() or missing:
         pytest.skip(f"needs OpenJDK 17 ({JDK}) and the archivers (missing: {missing or 'none'}); "
                     "scripts/bootstrap.sh installs them")
+    jdks = {v: Path(home) / "bin" for v, home in JDKS.items() if (Path(home) / "bin/java").exists()}
+    if len(jdks) < len(JDKS):
+        print(f"\nno Java {', '.join(sorted(set(JDKS) - set(jdks)))} here: java -jar's verdicts of Java 17 only")
     work = tmp_path
     src = work / "src"
     (src / "data").mkdir(parents=True)
@@ -230,20 +303,24 @@ def test_the_check_agrees_with_java(tmp_path, kind):
         checked[name] = proc.stdout.splitlines()[0]
     probe = subprocess.run([str(JDK / "java"), "-cp", str(work), "ZipProbe"], check=True, capture_output=True,
                            text=True, input="\n".join(str(p) for p in paths.values()) + "\n")
-    # Each line: what became of the manifest (none, ok, bad), then the verdict.
+    # Each line: what became of the manifest (none, ok, bad), then ZipFile's verdict.
     lines = [line.split(" ", 1) for line in probe.stdout.splitlines()]
-    manifest_says = dict(zip(paths, [line[0] for line in lines]))
     zipfile_says = dict(zip(paths, [line[1] for line in lines]))
     with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
-        jar_says = dict(zip(paths, pool.map(run_jar, paths.values())))
+        says = {v: dict(zip(paths, pool.map(lambda p, j=jdk: run_jar(p, j), paths.values())))
+                for v, jdk in jdks.items()}
+    # Where the JDKs differ, the stricter one decides: the file must run on both.
+    for name in paths:
+        differing = {v: says[v][name][0] for v in says}
+        if len(set(differing.values())) > 1:
+            print(f"  the JDKs differ on {name}: {differing}")
+    jar_says = {name: min((says[v][name] for v in says), key=lambda verdict: verdict[0] == RAN) for name in paths}
 
     counts = {}
     wrongly_refused, wrongly_taken = [], []
     for name in paths:
         taken = checked[name] == "whole"
         jar, why = jar_says[name]
-        if jar == CORRUPT and manifest_says[name] == "bad":
-            jar = DATA  # the manifest's bytes, which java -jar unpacks first: only unpacking shows that
         both = jar == RAN and zipfile_says[name] == "ok"
         key = ("java-takes" if both else "java-refuses" if jar == CORRUPT else
                "jar-runs-zipfile-refuses" if jar == RAN else "data-damaged")
@@ -262,5 +339,9 @@ def test_the_check_agrees_with_java(tmp_path, kind):
                  "infozip-zip64", "python-zip64", "bsdtar", "7zip", "jar-stored"):
         assert jar_says[name][0] == RAN and checked[name] == "whole", (name, jar_says[name], checked[name])
     for name in ("padded-1", "padded-7393", "bsdtar-pipe", "zip64-padded", "infozip-encrypted", "7zip-bzip2",
-                 "python-lzma", "name-not-utf8", "python-extra-past-its-end", "python-zip64-field-of-4"):
+                 "python-lzma", "name-not-utf8", "python-extra-past-its-end", "python-zip64-field-of-4",
+                 "manifest-not-inflating", "commons-Always-deflated", "commons-Always-stored",
+                 "commons-AlwaysWithCompatibility-deflated"):
         assert checked[name] != "whole", (name, jar_says[name], zipfile_says[name])
+    for name in ("commons-AsNeeded-deflated", "commons-Never-stored", "manifest-crc-wrong"):
+        assert jar_says[name][0] == RAN and checked[name] == "whole", (name, jar_says[name], checked[name])

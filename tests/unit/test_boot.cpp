@@ -13,6 +13,7 @@
 #include "classarchive.h"
 #include "javasearch.h"
 #include "main.h"
+#include "pathconst.h"
 #include "testutil.h"
 #include "xmlutil.h"
 #include "zipcheck.h"
@@ -315,6 +316,10 @@ TEST(ClassArchive, TheJarsThatAManifestNames) {
         {"stored, its length damaged", std::string("\x01\x42\x00\xbd\xfe", 5) + manifest, 4096, NULL},
         {"larger than allowed", fixed, 40, NULL},
         {"nothing", "", 4096, NULL},
+        // zlib refuses an incomplete code whose single code is longer than one bit.
+        {"one literal code of two bits", std::string("\x05\xc0\x81\x00\x00\x00\x00\x80\x20\x7f\xeb\x03", 12), 4096, NULL},
+        {"one distance code of two bits",
+         std::string("\x0d\xc0\x81\x00\x00\x00\x00\x80\x20\xd6\xfc\x25\x7e\x13", 14), 4096, NULL},
     };
     for (const Packed& p : packed) {
         std::string out;
@@ -430,6 +435,49 @@ TEST(JavaSearch, ProcessorsAndProgramFolders) {
     EXPECT_EQ(L"%ProgramFiles(x86)%\\j", withNativeProgramFolders(L"%ProgramFiles(x86)%\\j", x64, common));
     EXPECT_EQ(L"%SystemDrive%\\j %ProgramFiles", withNativeProgramFolders(L"%SystemDrive%\\j %ProgramFiles", x64, common));
     EXPECT_EQ(L"%ProgramFiles%\\j", withNativeProgramFolders(L"%ProgramFiles%\\j", L"", L""));
+}
+
+TEST(ClassArchive, OnlyAJobOfItsOwnMakingIsRun) {
+    const std::string sep = fileSep, app = sep + "app" + sep, cache = sep + "cache" + sep;
+    const std::string archive = app + "launcher.jsa", job = archive + ".42.job";
+    const std::string java = nativePathRules == WindowsPaths ? "C:\\jdk\\bin\\javaw.exe" : "/jdk/bin/java";
+    const std::string good = "java=" + java + "\nversion=17\ndir=" + app + "\nclasslist=" + archive +
+                             ".42.classlist\narchive=" + archive + "\nclasspath=app.jar\nfile=" + app + "app.jar\n";
+    const std::vector<std::string> folders = {app, cache};
+    struct Case { const char* name; std::string path, text, fault; };
+    const Case cases[] = {
+        {"its own", job, good, ""},
+        {"in the user's folder", cache + "launcher-1a2b3c4d.aot.7.job",
+         Replace(Replace(good, archive + ".42", cache + "launcher-1a2b3c4d.aot.7"), "archive=" + archive,
+                 "archive=" + cache + "launcher-1a2b3c4d.aot"),
+         ""},
+        {"outside the folder (the variable set by hand)", sep + "tmp" + sep + "launcher.jsa.42.job", good,
+         "it is not in a folder of this launcher's archives"},
+        {"another launcher's", app + "other.jsa.42.job", good, "its name is not one of this launcher's jobs"},
+        {"not a job's name", app + "launcher.jsa.job", good, "its name is not one of this launcher's jobs"},
+        {"a foreign class list", job, Replace(good, archive + ".42.classlist", sep + "home" + sep + "notes.txt"),
+         "its class list is not its own"},
+        {"a foreign archive", job, Replace(good, "archive=" + archive, "archive=" + sep + "etc" + sep + "x.jsa"),
+         "its archive is not the one it is named after"},
+        // A jar whose name held a line break, written by an older launcher.
+        {"a second java line", job, good + "java=" + sep + "tmp" + sep + "evil\n", "it names java twice"},
+        {"a control character", job, Replace(good, "classpath=app.jar", "classpath=app\t.jar"),
+         "its classpath holds a control character"},
+        {"a relative java", job, Replace(good, "java=" + java, "java=jre" + sep + "bin" + sep + "java"),
+         "its java is not an absolute path"},
+        {"another application's folder", job, Replace(good, "dir=" + app, "dir=" + cache),
+         "it is not for this application's folder"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.fault, classArchiveJobFault(c.path, c.text, folders, "launcher", app)) << c.name;
+
+    // What ended makings and recordings leave, by the process that left it.
+    struct Left { const char* name; unsigned long pid; };
+    const Left left[] = {
+        {"launcher.jsa.123.part", 123}, {"launcher.jsa.123.part.record", 123}, {"launcher.jsa.9.classlist", 9},
+        {"launcher.jsa.77.job", 77}, {"launcher.jsa.record", 0}, {"launcher.jsa.start", 0},
+        {"launcher.jsa.12x.part", 0}, {"launcher.jsa.12.lock", 0}, {"launcher.jsa", 0}, {"other.jsa.5.part", 0},
+    };
+    for (const Left& l : left) EXPECT_EQ(l.pid, leftoverProcess(l.name, "launcher.jsa")) << l.name;
 }
 
 TEST(ClassArchive, AFolderIsWritableOnlyWithoutVirtualization) {

@@ -181,3 +181,55 @@ TEST(Nesting, LibraryFaultAfterTheDepthIsNotReached) {
 }
 
 }  // namespace
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "baseutil.h"
+
+// The launcher's own files where others could plant things in their place:
+// each is refused at once, and what a link points to stays as it was.
+TEST(OwnFiles, WhatStandsInTheirPlaceIsRefusedNotFollowed) {
+    const std::string dir = makeTempDir(), outside = dir + "outside.txt";
+    struct Case { const char* name; void (*plant)(const std::string& path, const std::string& outside); const char* why; };
+    const Case cases[] = {
+        {"a FIFO", [](const std::string& p, const std::string&) { mkfifo(p.c_str(), 0600); }, "it is not a regular file"},
+        {"a device", [](const std::string& p, const std::string&) { symlink("/dev/zero", p.c_str()); }, "it is a link"},
+        {"a link to another file", [](const std::string& p, const std::string& o) { symlink(o.c_str(), p.c_str()); },
+         "it is a link"},
+        {"a folder", [](const std::string& p, const std::string&) { mkdir(p.c_str(), 0700); }, "it is not a regular file"},
+        {"a huge file", [](const std::string& p, const std::string&) { writeFile(p, std::string(2 << 20, 'x')); },
+         "it is larger than 1048576 bytes"},
+    };
+    for (const Case& c : cases) {
+        writeFile(outside, "the user's own");
+        std::string path = dir + "launcher.jsa.record", text, why;
+        c.plant(path, outside);
+        auto began = std::chrono::steady_clock::now();
+        EXPECT_FALSE(readOwnFile(path, 1 << 20, text, why)) << c.name;
+        EXPECT_EQ(c.why, why) << c.name;
+        EXPECT_EQ("", text) << c.name;
+        // Written anew in its place: the planted thing goes, not what it names.
+        bool written = writeOwnFile(path, "mine", why);
+        EXPECT_EQ(std::string(c.name) != "a folder", written) << c.name << ": " << why;
+        if (written) {
+            EXPECT_EQ("mine", readFile(path)) << c.name;
+        }
+        EXPECT_EQ("the user's own", readFile(outside)) << c.name;
+        EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(2)) << c.name;
+        rmdir(path.c_str());
+        unlink(path.c_str());
+    }
+    // Missing: no reason, as nothing stands in the way; another's file is
+    // refused only where asked.
+    std::string text, why = "stale";
+    EXPECT_FALSE(readOwnFile(dir + "none", 100, text, why));
+    EXPECT_EQ("", why);
+    writeFile(dir + "mine", "job");
+    EXPECT_TRUE(readOwnFile(dir + "mine", 100, text, why, true));
+    EXPECT_EQ("job", text);
+}
+#endif

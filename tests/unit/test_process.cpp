@@ -217,6 +217,9 @@ TEST(ClassArchive, TheJobMakesTheArchiveInOneStep) {
         std::string dir = makeTempDir();
         std::string archive = dir + "launcher.jsa", list = archive + ".1.classlist", job = archive + ".1.job";
         std::string part = "launcher.jsa." + std::to_string(processId()) + ".part";
+        // The making's own list from its start: an ended making's is cleared away.
+        std::string ownList = archive + "." + std::to_string(processId()) + ".classlist";
+        setModulePaths(dir + "launcher", nativePathRules);  // the job is this launcher's
         writeFile(dir + "fakejava.script", std::string(c.step) + "\n");
         writeFile(list, "java/lang/Object\n");
         writeFile(dir + "app.jar", "the application");
@@ -239,11 +242,11 @@ TEST(ClassArchive, TheJobMakesTheArchiveInOneStep) {
         EXPECT_EQ(c.made ? dir + "app.jar\t15\t" + std::to_string(jar.time) + "\n" : "<missing>",
                   readFile(archive + ".record")) << c.name;
         // Nothing of the making stays behind, made or not.
-        for (const std::string& left : {list, job, dir + part, dir + part + ".record"})
+        for (const std::string& left : {list, ownList, job, dir + part, dir + part + ".record"})
             EXPECT_FALSE(pathExists(left)) << c.name << ": " << left;
         std::string log = readFile(dir + "fakejava.log");
         EXPECT_NE(std::string::npos, log.find("arg[1]=-Xshare:dump\narg[2]=-XX:ActiveProcessorCount=1\n"
-                                              "arg[3]=-XX:+UseG1GC\narg[4]=-XX:SharedClassListFile=" + list +
+                                              "arg[3]=-XX:+UseG1GC\narg[4]=-XX:SharedClassListFile=" + ownList +
                                               "\narg[5]=-XX:SharedArchiveFile=" + archive + "." +
                                               std::to_string(processId()) + ".part\narg[6]=-cp\narg[7]=app.jar\n"))
             << log;

@@ -61,6 +61,7 @@ TEST(StagedSwap, OnlyAWholeJarIsSwappedIn) {
     const std::string jar = jarBytes("version 2 of the application", 3);
     const std::string jar64 = jarBytes("new", 3, true);
     const size_t centralStart = jar.find("PK\x01\x02"), central64 = jar64.find("PK\x01\x02");
+    const unsigned long unpointed64Size = static_cast<unsigned long>(jar64.find("PK\x06\x06") - central64);
     struct Case { const char* name; std::string staged; bool whole; };
     const Case cases[] = {
         {"a whole jar", jar, true},
@@ -90,6 +91,19 @@ TEST(StagedSwap, OnlyAWholeJarIsSwappedIn) {
         {"a stored manifest with two sizes", patched(jar, centralStart + 20, 5), false},
         {"a manifest whose data runs past the entries",
          patched(patched(jar, centralStart + 20, 0x10000), centralStart + 24, 0x10000), false},
+        {"a Zip64 jar whose manifest's offset is in its Zip64 field", jarBytes("new", 3, true, "", true), false},
+        // java -jar takes the Zip64 end record whose values are the end
+        // record's, saturated or not, on the end record's disk.
+        {"a Zip64 end record beside an end record that is not saturated",
+         patched(patched(patched(jar64, jar64.size() - 12, 3, 2), jar64.size() - 10, unpointed64Size),
+                 jar64.size() - 6, central64),
+         true},
+        {"a Zip64 jar after a start script", "#!/bin/sh\n" + jar64, true},
+        {"end record disk numbers unlike the Zip64 locator's", patched(jar64, jar64.size() - 18, 0xFFFFFFFF), false},
+        {"a Zip64 end record whose count is not the end record's",
+         patched(patched(patched(jar64, jar64.size() - 12, 2, 2), jar64.size() - 10, unpointed64Size),
+                 jar64.size() - 6, central64),
+         false},
     };
     for (const Case& c : cases) {
         Folder f(true, false);

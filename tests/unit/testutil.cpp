@@ -188,7 +188,8 @@ static void put(std::string& out, unsigned long long value, int bytes) {
     for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
-std::string jarBytes(const std::string& content, int entries, bool zip64, const std::string& comment) {
+std::string jarBytes(const std::string& content, int entries, bool zip64, const std::string& comment,
+                     bool manifestInZip64) {
     std::string out, central;
     for (int i = 0; i < entries; ++i) {
         // A jar: its manifest first, as the jar tool writes it.
@@ -200,15 +201,18 @@ std::string jarBytes(const std::string& content, int entries, bool zip64, const 
         put(out, name.size(), 2), put(out, 0, 2);
         out += name + content;
 
+        // Zip64 as writers that use it for every entry but the manifest
+        // (which java -jar reads without it).
+        bool offset64 = zip64 && (i > 0 || manifestInZip64);
         put(central, 0x02014b50, 4);
         put(central, zip64 ? 45 : 10, 2), put(central, zip64 ? 45 : 10, 2);
         put(central, 0, 2), put(central, 0, 2), put(central, 0, 4), put(central, 0, 4);
         put(central, content.size(), 4), put(central, content.size(), 4);
-        put(central, name.size(), 2), put(central, zip64 ? 12 : 0, 2), put(central, 0, 2);
+        put(central, name.size(), 2), put(central, offset64 ? 12 : 0, 2), put(central, 0, 2);
         put(central, 0, 2), put(central, 0, 2), put(central, 0, 4);
-        put(central, zip64 ? 0xFFFFFFFFull : offset, 4);
+        put(central, offset64 ? 0xFFFFFFFFull : offset, 4);
         central += name;
-        if (zip64) put(central, 1, 2), put(central, 8, 2), put(central, offset, 8);
+        if (offset64) put(central, 1, 2), put(central, 8, 2), put(central, offset, 8);
     }
     unsigned long long centralOffset = out.size();
     out += central;

@@ -33,9 +33,10 @@ int runHelperMode(int argc, char** argv);
 void makeReadOnly(const std::string& path);
 
 // The bytes of a jar (a stored zip archive) of entries files, each
-// holding content; in the Zip64 form when asked, with a trailing comment.
+// holding content; in the Zip64 form when asked (the manifest's fields in
+// it too with manifestInZip64), with a trailing comment.
 std::string jarBytes(const std::string& content, int entries = 1, bool zip64 = false,
-                     const std::string& comment = "");
+                     const std::string& comment = "", bool manifestInZip64 = false);
 
 // Splits captured output into lines.
 #include <vector>
