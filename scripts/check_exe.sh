@@ -2,6 +2,8 @@
 # Checks a built Windows launcher exe for what it must be when shipped:
 #   - the right PE flavour for ARCH (PE32 i386 or PE32+ x86-64),
 #   - the Windows GUI subsystem (no console window flashing up),
+#   - Terminal Server aware (else a Remote Desktop host gives it a private
+#     Windows folder of the user's, where it would look for programs),
 #   - imports from system DLLs only (the MinGW runtime is linked statically,
 #     so the exe runs on a bare Windows without libstdc++/libgcc/winpthread),
 #   - exactly one resource of its own: one group icon holding one 64x64
@@ -69,6 +71,16 @@ check_subsystem() {    # (b)
     ok "subsystem $subsystem"
   else
     fail "subsystem is '${subsystem:-unknown}', want 00000002 (Windows GUI); link with -mwindows"
+  fi
+}
+
+check_tsaware() {
+  local flags
+  flags=$(awk '$1 == "DllCharacteristics" { print $2; exit }' "$tmp/headers")
+  if [ -n "$flags" ] && (( (16#$flags & 0x8000) != 0 )); then
+    ok "DllCharacteristics $flags: Terminal Server aware"
+  else
+    fail "DllCharacteristics ${flags:-missing}: not Terminal Server aware (link with -Wl,--tsaware)"
   fi
 }
 
@@ -230,6 +242,7 @@ check_icon_dib() {    # (e), the image itself
 if "$objdump" -p "$exe" >"$tmp/headers" 2>"$tmp/headers.err"; then
   check_format
   check_subsystem
+  check_tsaware
   check_imports
   check_signature
 else

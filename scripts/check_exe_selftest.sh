@@ -34,10 +34,10 @@ expect_ok() {
   n_case=$((n_case + 1)); out=case$n_case.out; err=case$n_case.err
   "$check" "$exe" "$arch" >"$out" 2>"$err" || rc=$?
   n_ok=$(grep -c '^ok: ' "$out" || true)
-  if [ "$rc" -eq 0 ] && [ "$n_ok" -eq 7 ] && [ ! -s "$err" ]; then
+  if [ "$rc" -eq 0 ] && [ "$n_ok" -eq 8 ] && [ ! -s "$err" ]; then
     pass "$name accepted"
   else
-    bad "$name: want exit 0 with 7 ok lines, got exit $rc with $n_ok"
+    bad "$name: want exit 0 with 8 ok lines, got exit $rc with $n_ok"
     sed 's/^/    /' "$out" "$err"
   fi
 }
@@ -151,16 +151,18 @@ build i686-w64-mingw32-windres manifest.rc -O coff -o manifest32.o
 build x86_64-w64-mingw32-windres launcher.rc -O coff -o icon64.o
 wait_builds
 
-build $cxx64 -O1 -mwindows -static gui.cpp icon64.o -o good64.exe
-build $cxx64 -O1 -mwindows gui.cpp icon64.o -o dyncxx64.exe
-build $cc32 -O1 -mwindows -static -pthread gui.c icon32.o -o good32.exe
-build $cc32 -O1 -mwindows -static -pthread gui.c -o noicon32.exe
-build $cc32 -O1 -static -pthread gui.c icon32.o -o console32.exe
-build $cc32 -O1 -mwindows -pthread gui.c icon32.o -o dynpthread32.exe
-build $cc32 -O1 -mwindows -static -pthread gui.c deep32.o -o deep32.exe
-build $cc32 -O1 -mwindows -static -pthread gui.c version32.o -o version32.exe
-build $cc32 -O1 -mwindows -static -pthread gui.c manifest32.o -o manifest32.exe
-build $cc32 -O1 -mwindows -static -pthread -DUSE_WINMM gui.c icon32.o -lwinmm -o winmm32.exe
+ts=-Wl,--tsaware
+build $cxx64 -O1 -mwindows -static $ts gui.cpp icon64.o -o good64.exe
+build $cxx64 -O1 -mwindows $ts gui.cpp icon64.o -o dyncxx64.exe
+build $cc32 -O1 -mwindows -static -pthread $ts gui.c icon32.o -o good32.exe
+build $cc32 -O1 -mwindows -static -pthread gui.c icon32.o -o notsaware32.exe
+build $cc32 -O1 -mwindows -static -pthread $ts gui.c -o noicon32.exe
+build $cc32 -O1 -static -pthread $ts gui.c icon32.o -o console32.exe
+build $cc32 -O1 -mwindows -pthread $ts gui.c icon32.o -o dynpthread32.exe
+build $cc32 -O1 -mwindows -static -pthread $ts gui.c deep32.o -o deep32.exe
+build $cc32 -O1 -mwindows -static -pthread $ts gui.c version32.o -o version32.exe
+build $cc32 -O1 -mwindows -static -pthread $ts gui.c manifest32.o -o manifest32.exe
+build $cc32 -O1 -mwindows -static -pthread $ts -DUSE_WINMM gui.c icon32.o -lwinmm -o winmm32.exe
 wait_builds
 echo 'not a program' >text.exe
 
@@ -168,6 +170,7 @@ expect_ok   "good i386 exe"                good32.exe       i386
 expect_ok   "good x86-64 C++ exe"          good64.exe       x86-64
 expect_fail "exe without icon"             noicon32.exe     i386   "group icon resource (type 14), found 0"
 expect_fail "console exe"                  console32.exe    i386   "Windows CUI"
+expect_fail "exe not Terminal Server aware" notsaware32.exe i386   "not Terminal Server aware"
 expect_fail "dynamic winpthread"           dynpthread32.exe i386   "imports the MinGW runtime dynamically: libwinpthread-1.dll"
 expect_fail "dynamic libstdc++/libgcc"     dyncxx64.exe     x86-64 "imports the MinGW runtime dynamically: libgcc_s_seh-1.dll libstdc++-6.dll"
 expect_fail "32-bit colour icon"           deep32.exe       i386   "bpp 32"

@@ -82,6 +82,14 @@ enum ReadResult { ReadDone, ReadCannotOpen, ReadFailed };
 // number in readError (0 when it gives none).
 ReadResult readFileBytes(const std::string& path, std::vector<char>& bytes, int& readError);
 
+// Makes the file's data durable (FlushFileBuffers, fsync): a rename alone
+// is journaled without it, and a power loss could leave zeroed ranges
+// under the new name. False when it could not be done.
+bool flushFileToDisk(const std::string& path);
+// After a rename: makes the folder's new entry durable (POSIX; Windows
+// journals it).
+void flushFolderOf(const std::string& path);
+
 // Results of replaceFile.
 enum ReplaceResult { Replaced, ReplaceBusy, ReplaceFailed };
 

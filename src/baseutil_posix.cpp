@@ -218,3 +218,20 @@ bool writeOwnFile(const std::string& path, const std::string& text, std::string&
     unlink(path.c_str());
     return false;
 }
+
+bool flushFileToDisk(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    bool flushed = fsync(fd) == 0;
+    close(fd);
+    return flushed;
+}
+
+void flushFolderOf(const std::string& path) {
+    std::string::size_type slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    fsync(fd);
+    close(fd);
+}

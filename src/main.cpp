@@ -188,6 +188,9 @@ void renameUpFile() {
         return;
     }
 
+    // On the disk before it takes the jar's name: a power loss right after
+    // must leave the old jar or the whole new one, never a jar of zeroes.
+    flushFileToDisk(upFilePath);
     // One step that never leaves the application without a jar. A virus
     // scanner may hold a fresh download for a moment: retry for about two
     // seconds, then leave both files for the next start.
@@ -196,6 +199,7 @@ void renameUpFile() {
         unsigned long error = 0;
         ReplaceResult result = replaceFile(upFilePath, jarFilePath, error);
         if (result == Replaced) {
+            flushFolderOf(jarFilePath);
             writeLine(stdout, "remove succeed.");
             // The archive holds the old version's classes: the new one's
             // first start makes a fresh one.

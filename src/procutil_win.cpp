@@ -100,7 +100,8 @@ static std::string ansiFolder(UINT (WINAPI* get)(LPSTR, UINT)) {
 std::string findProgram(const std::string& program) {
     // The order CreateProcess would search, less the current folder.
     std::vector<std::string> systemFolders;
-    std::string system = ansiFolder(GetSystemDirectoryA), windows = ansiFolder(GetWindowsDirectoryA);
+    // The shared Windows folder, not a Remote Desktop user's private one.
+    std::string system = ansiFolder(GetSystemDirectoryA), windows = ansiFolder(GetSystemWindowsDirectoryA);
     if (!system.empty()) systemFolders.push_back(system);
     if (!windows.empty()) {
         systemFolders.push_back(windows + "\\System");

@@ -189,6 +189,11 @@ TEST(StagedSwap, OnlyAHeldFileIsWorthARetry) {
         {ERROR_ACCESS_DENIED, false, false, ReplaceFailed}, {ERROR_ACCESS_DENIED, true, true, ReplaceFailed},
         {ERROR_PATH_NOT_FOUND, false, true, ReplaceFailed}, {ERROR_DISK_FULL, false, true, ReplaceFailed},
         {ERROR_WRITE_PROTECT, false, true, ReplaceFailed},
+        // Program Files where virtualization could not be turned off: the
+        // test write lands in the VirtualStore, the folder stays refused.
+        {ERROR_ACCESS_DENIED, false, writableForJava(true, StillVirtualized), ReplaceFailed},
+        {ERROR_ACCESS_DENIED, false, writableForJava(true, VirtualizationTurnedOff), ReplaceBusy},
+        {ERROR_ACCESS_DENIED, false, writableForJava(false, NotVirtualized), ReplaceFailed},
     };
 #else
     const Case cases[] = {
