@@ -150,3 +150,5 @@ bool writeOwnFile(const std::string& path, const std::string& text, std::string&
 int isReadOnlyFile(const std::string& path);
 
 void sleepMilliseconds(int ms);
+// Milliseconds of a steady clock, for measuring waits.
+long long steadyMilliseconds();

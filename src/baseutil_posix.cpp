@@ -235,3 +235,9 @@ void flushFolderOf(const std::string& path) {
     fsync(fd);
     close(fd);
 }
+
+long long steadyMilliseconds() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}

@@ -326,3 +326,9 @@ bool flushFileToDisk(const std::string& path) {
 void flushFolderOf(const std::string&) {
     // NTFS journals the rename itself; a folder cannot be flushed here.
 }
+
+long long steadyMilliseconds() {
+    LARGE_INTEGER count, frequency;
+    if (!QueryPerformanceFrequency(&frequency) || !QueryPerformanceCounter(&count)) return GetTickCount();
+    return count.QuadPart / (frequency.QuadPart / 1000);
+}

@@ -495,11 +495,13 @@ void startClassArchiveMaker() {
         removeFile(list);
         return;
     }
-    if (writeText(job, text) && startSelfInBackground(JOB_VARIABLE, job, appDir)) {
+    std::string why = writeText(job, text) ? startSelfInBackground(JOB_VARIABLE, job, appDir)
+                                           : "its job cannot be written beside it";
+    if (why.empty()) {
         writeLine(stdout, "classArchiveMaking=" + classArchive);
         return;
     }
-    writeLine(stdout, "classArchiveNotMade=" + classArchive + ": the launcher cannot start again to make it");
+    writeLine(stdout, "classArchiveNotMade=" + classArchive + ": " + why);
     removeFile(job);
     removeFile(list);
 }
@@ -517,13 +519,13 @@ static bool startCame() {
 // application's end, and after a start, long enough for its JVM to settle.
 static const int QUIET_AFTER_END_MS = 2000, QUIET_AFTER_START_MS = 10000;
 
+// Measured by the clock: a sleep lasts one or two ticks of the system's.
 static void waitForNoStart(int ms) {
-    int quiet = 0;
-    while (quiet < ms) {
+    long long since = steadyMilliseconds();
+    while (steadyMilliseconds() - since < ms) {
         sleepMilliseconds(QUIET_POLL_MS);
-        quiet += QUIET_POLL_MS;
         if (!startCame()) continue;
-        quiet = 0;
+        since = steadyMilliseconds();
         ms = QUIET_AFTER_START_MS;
     }
 }

@@ -136,3 +136,11 @@ bool capturesChildErrors(bool launcherHasOutput, bool launcherHasError, unsigned
     const unsigned windowsGui = 2;
     return !launcherHasOutput && !launcherHasError && childSubsystem == windowsGui;
 }
+
+JobStart jobStartOf(bool inJob, unsigned long limitFlags) {
+    // JOB_OBJECT_LIMIT_BREAKAWAY_OK, _SILENT_BREAKAWAY_OK, _KILL_ON_JOB_CLOSE.
+    const unsigned long breakawayOk = 0x0800, silentBreakawayOk = 0x1000, killOnJobClose = 0x2000;
+    if (!inJob || (limitFlags & silentBreakawayOk) != 0) return StartPlainly;
+    if ((limitFlags & breakawayOk) != 0) return StartBreakingAway;
+    return (limitFlags & killOnJobClose) != 0 ? StartNot : StartPlainly;
+}

@@ -80,8 +80,20 @@ std::string findProgram(const std::string& program);
 // run (POSIX: a session of its own), with no output and no window, at the
 // lowest priority, with the environment variable name set to value, in
 // the folder dir (never the current one, which may be a document's on a
-// stick that must stay removable).
-bool startSelfInBackground(const std::string& name, const std::string& value, const std::string& dir);
+// stick that must stay removable). Empty when started, else why not.
+std::string startSelfInBackground(const std::string& name, const std::string& value, const std::string& dir);
+
+// How a process that must outlive the launcher is started from a launcher
+// in a job object (Windows: Run As, a Remote Desktop "Start a program",
+// Task Scheduler, a terminal's tab start programs in one), by the job's
+// limit flags: processes created in a job are in it, and a job that kills
+// its processes when its last handle closes would end it with the starter.
+enum JobStart {
+    StartPlainly,       // no job, one that lets children out by itself, or one that kills none
+    StartBreakingAway,  // CREATE_BREAKAWAY_FROM_JOB, which the job allows
+    StartNot,           // a job that kills its processes and lets none out
+};
+JobStart jobStartOf(bool inJob, unsigned long limitFlags);
 
 // Runs program with commandLine in dir, its output nowhere, behind every
 // other program (POSIX: the idle scheduling class and idle disk priority,

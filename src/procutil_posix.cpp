@@ -203,9 +203,10 @@ static bool toNowhere(posix_spawn_file_actions_t& actions) {
     return true;
 }
 
-bool startSelfInBackground(const std::string& name, const std::string& value, const std::string& dir) {
+std::string startSelfInBackground(const std::string& name, const std::string& value, const std::string& dir) {
+    const std::string cannot = "the launcher cannot start again to make it";
     std::string self = currentModulePath();
-    if (self.empty()) return false;
+    if (self.empty()) return cannot;
     std::vector<std::string> env;
     for (char** e = environ; *e != NULL; ++e) env.push_back(*e);
     env.push_back(name + "=" + value);
@@ -213,7 +214,7 @@ bool startSelfInBackground(const std::string& name, const std::string& value, co
     std::vector<std::string> args(1, self);
     std::vector<char*> argv = argvOf(args);
     posix_spawn_file_actions_t actions;
-    if (!toNowhere(actions)) return false;
+    if (!toNowhere(actions)) return cannot;
     if (!dir.empty()) posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
     // A session of its own: a terminal's Ctrl+C or hang-up is not for it.
     posix_spawnattr_t attr;
@@ -223,7 +224,7 @@ bool startSelfInBackground(const std::string& name, const std::string& value, co
     int spawned = posix_spawn(&pid, self.c_str(), &actions, &attr, &argv[0], &envp[0]);
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
-    return spawned == 0;
+    return spawned == 0 ? std::string() : cannot;
 }
 
 int runQuietly(const std::string& program, const std::string& commandLine, const std::string& dir,

@@ -206,22 +206,51 @@ static bool startQuietly(const char* program, std::string commandLine, DWORD fla
     return true;
 }
 
-bool startSelfInBackground(const std::string& name, const std::string& value, const std::string& dir) {
+std::string startSelfInBackground(const std::string& name, const std::string& value, const std::string& dir) {
+    const std::string cannot = "the launcher cannot start again to make it";
+    // The job this launcher runs in, if any (NULL: its own innermost job).
+    BOOL inJob = FALSE;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION job;
+    ZeroMemory(&job, sizeof(job));
+    if (IsProcessInJob(GetCurrentProcess(), NULL, &inJob) && inJob)
+        QueryInformationJobObject(NULL, JobObjectExtendedLimitInformation, &job, sizeof(job), NULL);
+    JobStart how = jobStartOf(inJob != FALSE, job.BasicLimitInformation.LimitFlags);
+    if (how == StartNot)
+        return "the launcher runs in a job that ends its processes with it and lets none leave, "
+               "so the making would be killed";
     std::string self = currentModulePath();
-    if (self.empty() || !SetEnvironmentVariableA(name.c_str(), value.c_str())) return false;
+    if (self.empty() || !SetEnvironmentVariableA(name.c_str(), value.c_str())) return cannot;
     PROCESS_INFORMATION pi;
     // At idle priority, which its own children take on.
-    bool started = startQuietly(self.c_str(), "\"" + self + "\"", IDLE_PRIORITY_CLASS,
-                                dir.empty() ? NULL : dir.c_str(), pi);
+    DWORD flags = IDLE_PRIORITY_CLASS | (how == StartBreakingAway ? CREATE_BREAKAWAY_FROM_JOB : 0);
+    const char* folder = dir.empty() ? NULL : dir.c_str();
+    bool started = startQuietly(self.c_str(), "\"" + self + "\"", flags, folder, pi);
+    // A job further out may refuse what the innermost one allows.
+    if (!started && how == StartBreakingAway && GetLastError() == ERROR_ACCESS_DENIED)
+        started = startQuietly(self.c_str(), "\"" + self + "\"", IDLE_PRIORITY_CLASS, folder, pi);
     SetEnvironmentVariableA(name.c_str(), NULL);
     if (started) CloseHandle(pi.hProcess);
-    return started;
+    return started ? std::string() : cannot;
+}
+
+typedef BOOL(WINAPI* SetProcessInformationProc)(HANDLE, int, LPVOID, DWORD);
+
+// Its pages are the first to go when others need memory (Windows 8 and
+// later; looked up, not imported). The idle priority class lowers the
+// processor alone.
+static void lowerMemoryPriority(HANDLE process) {
+    SetProcessInformationProc set = reinterpret_cast<SetProcessInformationProc>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetProcessInformation")));
+    const int processMemoryPriority = 0;  // PROCESS_INFORMATION_CLASS
+    DWORD veryLow = 1;                    // MEMORY_PRIORITY_VERY_LOW
+    if (set != NULL) set(process, processMemoryPriority, &veryLow, sizeof(veryLow));
 }
 
 int runQuietly(const std::string& program, const std::string& commandLine, const std::string& dir,
                bool (*giveWay)()) {
     PROCESS_INFORMATION pi;
     if (!startQuietly(program.c_str(), commandLine, 0, dir.empty() ? NULL : dir.c_str(), pi)) return -1;
+    lowerMemoryPriority(pi.hProcess);
     while (WaitForSingleObject(pi.hProcess, QUIET_POLL_MS) == WAIT_TIMEOUT) {
         if (!giveWay()) continue;
         TerminateProcess(pi.hProcess, 1);

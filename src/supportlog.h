@@ -57,8 +57,6 @@ private:
 std::string userStateFolder(const std::string& name);
 // Platform: the local time now, as logTime gives it.
 std::string logTimeNow();
-// Platform: milliseconds of a steady clock.
-long long steadyMilliseconds();
 // Platform: the system, its processor, and whether the launcher runs
 // emulated on it.
 std::string systemDescription();

@@ -28,12 +28,6 @@ std::string logTimeNow() {
                    static_cast<int>(now.tv_nsec / 1000000), static_cast<int>(local.tm_gmtoff / 60));
 }
 
-long long steadyMilliseconds() {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
 std::string systemDescription() {
     struct utsname name;
     if (uname(&name) != 0) return "unknown";

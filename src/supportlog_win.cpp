@@ -28,12 +28,6 @@ std::string logTimeNow() {
                    static_cast<int>(offsetMinutes));
 }
 
-long long steadyMilliseconds() {
-    LARGE_INTEGER count, frequency;
-    if (!QueryPerformanceFrequency(&frequency) || !QueryPerformanceCounter(&count)) return GetTickCount();
-    return count.QuadPart / (frequency.QuadPart / 1000);
-}
-
 std::string systemDescription() {
     // GetVersionEx reports Windows 8 to a program without a manifest.
     typedef LONG(WINAPI * RtlGetVersionProc)(OSVERSIONINFOW*);

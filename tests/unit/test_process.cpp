@@ -293,3 +293,22 @@ TEST(UpdateLoop, HandlesDoNotGrowOverManyCycles) {
 }
 
 }  // namespace
+
+TEST(Background, AJobThatWouldKillTheMakingDecidesHowItStarts) {
+#ifdef _WIN32
+    const unsigned long breakaway = JOB_OBJECT_LIMIT_BREAKAWAY_OK, silent = JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK,
+                        kill = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+#else
+    const unsigned long breakaway = 0x0800, silent = 0x1000, kill = 0x2000;
+#endif
+    struct Case { const char* name; bool inJob; unsigned long flags; JobStart how; };
+    const Case cases[] = {
+        {"no job", false, kill, StartPlainly},
+        {"a job that lets children out by itself", true, silent | kill, StartPlainly},
+        {"a job that allows breaking away (Windows Terminal's, Task Scheduler's)", true, breakaway | kill,
+         StartBreakingAway},
+        {"a job that kills its processes and lets none out", true, kill, StartNot},
+        {"a job that only counts or limits", true, 0x0008, StartPlainly},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.how, jobStartOf(c.inJob, c.flags)) << c.name;
+}
