@@ -15,6 +15,21 @@ static const char* separatorOf(PathRules rules) {
     return rules == WindowsPaths ? "\\" : "/";
 }
 
+std::string::size_type lastSeparator(const std::string& path, PathRules rules, LeadByteTest leadByte) {
+    std::string::size_type last = std::string::npos;
+    for (std::string::size_type i = 0; i < path.size(); ++i) {
+        if (leadByte != 0 && leadByte(static_cast<unsigned char>(path[i]))) ++i;  // and its trail byte
+        else if (isSeparator(path[i], rules)) last = i;
+    }
+    return last;
+}
+
+std::string joinPath(const std::string& folder, const std::string& name, PathRules rules, LeadByteTest leadByte) {
+    if (folder.empty()) return name;
+    std::string::size_type last = lastSeparator(folder, rules, leadByte);
+    return folder + (last == folder.size() - 1 ? "" : separatorOf(rules)) + name;
+}
+
 void splitPath(const std::string& path, PathRules rules, std::string& drive,
                std::string& dir, std::string& fname, std::string& ext, LeadByteTest leadByte) {
     std::string rest = path;
@@ -23,11 +38,8 @@ void splitPath(const std::string& path, PathRules rules, std::string& drive,
         drive = rest.substr(0, 2);
         rest = rest.substr(2);
     }
-    std::string::size_type name = 0;
-    for (std::string::size_type i = 0; i < rest.size(); ++i) {
-        if (leadByte != 0 && leadByte(static_cast<unsigned char>(rest[i]))) ++i;  // and its trail byte
-        else if (isSeparator(rest[i], rules)) name = i + 1;
-    }
+    std::string::size_type last = lastSeparator(rest, rules, leadByte);
+    std::string::size_type name = last == std::string::npos ? 0 : last + 1;
     dir = rest.substr(0, name);
     std::string file = rest.substr(name);
     std::string::size_type dot = file.rfind('.');

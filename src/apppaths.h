@@ -18,6 +18,14 @@ extern const PathRules nativePathRules;
 typedef bool (*LeadByteTest)(unsigned char c);
 extern const LeadByteTest nativeLeadByte;
 
+// The one separator test of the launcher's paths: where the last separator
+// of path stands ('/', and '\\' with Windows rules, never the trail byte of a
+// double-byte character such as 表 or ソ of code page 932); npos when none.
+std::string::size_type lastSeparator(const std::string& path, PathRules rules, LeadByteTest leadByte);
+// folder and name with one separator between them: none added where
+// folder already ends in one. An empty folder gives name.
+std::string joinPath(const std::string& folder, const std::string& name, PathRules rules, LeadByteTest leadByte);
+
 // Splits a path the way the C runtime's _splitpath does: the drive ("C:",
 // Windows rules only), the directory up to and including the last separator,
 // the file name up to its last dot, and the extension from that dot.

@@ -66,6 +66,9 @@ bool toAnsiExactly(const std::wstring& wide, std::string& ansi);
 // Windows only: the short (8.3) form of an existing file or folder; empty
 // when there is none.
 std::wstring shortPath(const std::wstring& path);
+// Windows only: a path that the ANSI code page, and so Java, can use: as
+// it is, or its short (8.3) form; empty when it has neither.
+std::string usableAnsiPath(const std::wstring& wide);
 // Windows only: UTF-16 to UTF-8.
 std::string wideToUtf8(const std::wstring& wide);
 

@@ -247,6 +247,13 @@ bool toAnsiExactly(const std::wstring& wide, std::string& ansi) {
     return ansiToWide(ansi) == wide;
 }
 
+std::string usableAnsiPath(const std::wstring& wide) {
+    std::string ansi;
+    if (toAnsiExactly(wide, ansi)) return ansi;
+    if (toAnsiExactly(shortPath(wide), ansi)) return ansi;
+    return std::string();
+}
+
 std::wstring shortPath(const std::wstring& path) {
     DWORD n = GetShortPathNameW(path.c_str(), NULL, 0);
     if (n == 0) return std::wstring();

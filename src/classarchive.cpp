@@ -125,7 +125,7 @@ static bool endsWith(const std::string& text, const std::string& end) {
 // A job's path as folder, archive name and the process id between them
 // (FOLDER/ARCHIVE.PID.job); false when it has no such shape.
 static bool jobPathParts(const std::string& jobPath, std::string& folder, std::string& archive, std::string& pid) {
-    std::string::size_type split = jobPath.find_last_of(nativePathRules == WindowsPaths ? "\\/" : "/");
+    std::string::size_type split = lastSeparator(jobPath, nativePathRules, nativeLeadByte);
     folder = split == std::string::npos ? std::string() : jobPath.substr(0, split + 1);
     std::string name = jobPath.substr(folder.size());
     std::string::size_type pidStart = name.size() > 5 && endsWith(name, ".job") ? name.rfind('.', name.size() - 5)
@@ -334,9 +334,9 @@ static std::string currentRecord() {
 static std::vector<std::string> namedByManifests(const std::vector<std::string>& files) {
     std::set<std::string> seen(files.begin(), files.end());
     std::vector<std::string> named, queue(files);
-    const char* separators = nativePathRules == WindowsPaths ? "\\/" : "/";
     for (size_t i = 0; i < queue.size() && queue.size() < 10000; ++i) {
-        std::string folder = queue[i].substr(0, queue[i].find_last_of(separators) + 1);
+        std::string::size_type split = lastSeparator(queue[i], nativePathRules, nativeLeadByte);
+        std::string folder = split == std::string::npos ? std::string() : queue[i].substr(0, split + 1);
         std::vector<std::string> more = manifestClassPath(jarManifest(queue[i]), folder, nativePathRules);
         for (size_t k = 0; k < more.size(); ++k) {
             if (!seen.insert(more[k]).second) continue;
@@ -369,7 +369,8 @@ static bool writeText(const std::string& path, const std::string& text) {
 
 // The folder of a path, with its separator.
 static std::string folderOf(const std::string& path) {
-    return path.substr(0, path.find_last_of(nativePathRules == WindowsPaths ? "\\/" : "/") + 1);
+    std::string::size_type split = lastSeparator(path, nativePathRules, nativeLeadByte);
+    return split == std::string::npos ? std::string() : path.substr(0, split + 1);
 }
 
 // Whether the archive's volume has room for what = the recording or the

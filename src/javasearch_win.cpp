@@ -3,15 +3,7 @@
 #include <windows.h>
 
 #include "baseutil.h"
-
-// A path the ANSI code page, and so Java, can use: as it is, or its short
-// (8.3) form; empty when it has neither.
-static std::string usablePath(const std::wstring& wide) {
-    std::string ansi;
-    if (toAnsiExactly(wide, ansi)) return ansi;
-    if (toAnsiExactly(shortPath(wide), ansi)) return ansi;
-    return std::string();
-}
+#include "procutil.h"
 
 static std::wstring environmentValue(const wchar_t* name) {
     DWORD n = GetEnvironmentVariableW(name, NULL, 0);
@@ -63,31 +55,11 @@ std::string foreignMachineOf(const std::string& executable) {
     return machineName(machine);
 }
 
-static std::vector<std::wstring> pathFolders() {
-    std::vector<std::wstring> folders;
-    std::wstring value = environmentValue(L"PATH");
-    std::wstring::size_type start = 0;
-    while (start <= value.size()) {
-        std::wstring::size_type end = value.find(L';', start);
-        if (end == std::wstring::npos) end = value.size();
-        std::wstring dir = value.substr(start, end - start);
-        if (dir.size() >= 2 && dir[0] == L'"' && dir[dir.size() - 1] == L'"') dir = dir.substr(1, dir.size() - 2);
-        // A relative entry (".") is the current folder: a document's
-        // folder, say, and no place to take a program from.
-        bool rooted = (dir.size() >= 3 && dir[1] == L':' && (dir[2] == L'\\' || dir[2] == L'/')) ||
-                      (dir.size() >= 2 && dir[0] == L'\\' && dir[1] == L'\\');
-        if (rooted) folders.push_back(dir);
-        start = end + 1;
-    }
-    return folders;
-}
-
 // FOLDER\NAME, whether FOLDER ends in a backslash or not; empty when the
 // folder has no usable path.
 static std::string inFolder(const std::wstring& folder, const std::string& name) {
-    std::string ansi = usablePath(folder);
-    if (ansi.empty()) return ansi;
-    return ansi + (ansi[ansi.size() - 1] == '\\' || ansi[ansi.size() - 1] == '/' ? "" : "\\") + name;
+    std::string ansi = usableAnsiPath(folder);
+    return ansi.empty() ? ansi : joinPath(ansi, name, WindowsPaths, nativeLeadByte);
 }
 
 // HOME\bin\NAME.
@@ -226,9 +198,10 @@ std::vector<JavaRuntime> searchJavaRuntimes(const std::string& name) {
             registryRuntimes(HKEY_LOCAL_MACHINE, "HKLM", views[v], ROOTS[r], name, found);
             registryRuntimes(HKEY_CURRENT_USER, "HKCU", views[v], ROOTS[r], name, found);
         }
-    std::vector<std::wstring> folders = pathFolders();
+    // PATH as the program search reads it: wide, short forms where needed.
+    std::vector<std::string> folders = absolutePathFolders(pathForPrograms(), WindowsPaths);
     for (size_t i = 0; i < folders.size(); ++i) {
-        std::string executable = inFolder(folders[i], name);
+        std::string executable = joinPath(folders[i], name, WindowsPaths, nativeLeadByte);
         if (isJavaProgram(executable)) found.push_back(javaRuntimeAt(executable, "PATH"));
     }
     // One runtime under several keys, or in several places, counts once.

@@ -97,18 +97,15 @@ std::vector<std::string> absolutePathFolders(const std::string& pathValue, PathR
     return folders;
 }
 
-static std::string joined(const std::string& folder, const std::string& name, PathRules rules) {
-    if (!folder.empty() && isSeparator(folder[folder.size() - 1], rules)) return folder + name;
-    return folder + (rules == WindowsPaths ? "\\" : "/") + name;
-}
-
 std::vector<std::string> programCandidates(const std::string& program, PathRules rules, const std::string& appDir,
                                            const std::vector<std::string>& systemFolders,
-                                           const std::string& pathValue) {
+                                           const std::string& pathValue, LeadByteTest leadByte) {
     std::vector<std::string> candidates;
     if (program.empty()) return candidates;
     std::string name = program;
-    std::string::size_type last = name.find_last_of(rules == WindowsPaths ? "\\/:" : "/");
+    std::string::size_type last = lastSeparator(name, rules, leadByte);
+    // "C:java" names the current folder of drive C: no bare name either.
+    if (last == std::string::npos && rules == WindowsPaths && name.size() >= 2 && name[1] == ':') last = 1;
     bool bare = last == std::string::npos;
     if (rules == WindowsPaths) {
         std::string file = bare ? name : name.substr(last + 1);
@@ -125,10 +122,11 @@ std::vector<std::string> programCandidates(const std::string& program, PathRules
     }
     if (rules == WindowsPaths) {
         candidates.push_back(appDir + name);
-        for (size_t i = 0; i < systemFolders.size(); ++i) candidates.push_back(joined(systemFolders[i], name, rules));
+        for (size_t i = 0; i < systemFolders.size(); ++i)
+            candidates.push_back(joinPath(systemFolders[i], name, rules, leadByte));
     }
     std::vector<std::string> folders = absolutePathFolders(pathValue, rules);
-    for (size_t i = 0; i < folders.size(); ++i) candidates.push_back(joined(folders[i], name, rules));
+    for (size_t i = 0; i < folders.size(); ++i) candidates.push_back(joinPath(folders[i], name, rules, leadByte));
     return candidates;
 }
 

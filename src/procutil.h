@@ -58,14 +58,21 @@ std::string programOfJavaValue(const std::string& javaValue);
 // path as it is; a relative one below appDir, the application's own
 // folder; a bare name (Windows) in appDir, then in systemFolders, then in
 // each absolute folder of pathValue, or (POSIX) in each absolute folder of
-// pathValue. Windows adds ".exe" to a name without an extension.
+// pathValue. Windows adds ".exe" to a name without an extension. Separators
+// as leadByte's code page has them (a 表 that ends a folder is no separator).
 std::vector<std::string> programCandidates(const std::string& program, PathRules rules, const std::string& appDir,
                                            const std::vector<std::string>& systemFolders,
-                                           const std::string& pathValue);
+                                           const std::string& pathValue, LeadByteTest leadByte = 0);
 
 // Whether path is absolute by rules: a root, a drive (Windows, "C:dir"
 // too, which names no current folder of ours) or a \\server share.
 bool isAbsolutePath(const std::string& path, PathRules rules);
+
+// PATH as the program search reads it: on Windows read wide, each absolute
+// folder in a form that the ANSI code page names (a short form where it
+// lacks a character; left out where there is neither), joined by ';'; on
+// POSIX as it is, "/bin:/usr/bin" where it is unset.
+std::string pathForPrograms();
 
 // The absolute folders of a PATH value, in order, quotes dropped (Windows):
 // a relative one ("." or an empty entry) is the current folder, no place

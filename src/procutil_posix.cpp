@@ -51,11 +51,15 @@ void releaseChildProcess() {
     }
 }
 
-std::string findProgram(const std::string& program) {
+std::string pathForPrograms() {
     const char* path = getenv("PATH");
     // posix_spawnp's own default where PATH is unset.
+    return path != NULL ? path : "/bin:/usr/bin";
+}
+
+std::string findProgram(const std::string& program) {
     std::vector<std::string> candidates =
-        programCandidates(program, PosixPaths, appDir, std::vector<std::string>(), path != NULL ? path : "/bin:/usr/bin");
+        programCandidates(program, PosixPaths, appDir, std::vector<std::string>(), pathForPrograms());
     for (size_t i = 0; i < candidates.size(); ++i) {
         struct stat st;
         if (stat(candidates[i].c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(candidates[i].c_str(), X_OK) == 0)

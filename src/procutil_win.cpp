@@ -97,6 +97,25 @@ static std::string ansiFolder(UINT (WINAPI* get)(LPSTR, UINT)) {
     return n > 0 && n < MAX_PATH ? std::string(buf, n) : std::string();
 }
 
+std::string pathForPrograms() {
+    // Wide: the ANSI variable holds "?" for what the code page lacks.
+    DWORD n = GetEnvironmentVariableW(L"PATH", NULL, 0);
+    std::wstring value(n, L'\0');
+    value.resize(n == 0 ? 0 : GetEnvironmentVariableW(L"PATH", &value[0], n));
+    std::string usable;
+    std::wstring::size_type start = 0;
+    while (start <= value.size()) {
+        std::wstring::size_type end = value.find(L';', start);
+        if (end == std::wstring::npos) end = value.size();
+        std::wstring dir = value.substr(start, end - start);
+        if (dir.size() >= 2 && dir[0] == L'"' && dir[dir.size() - 1] == L'"') dir = dir.substr(1, dir.size() - 2);
+        std::string ansi = dir.empty() ? std::string() : usableAnsiPath(dir);
+        if (!ansi.empty()) usable += (usable.empty() ? "" : ";") + ansi;
+        start = end + 1;
+    }
+    return usable;
+}
+
 std::string findProgram(const std::string& program) {
     // The order CreateProcess would search, less the current folder.
     std::vector<std::string> systemFolders;
@@ -107,13 +126,8 @@ std::string findProgram(const std::string& program) {
         systemFolders.push_back(windows + "\\System");
         systemFolders.push_back(windows);
     }
-    std::string pathValue;
-    DWORD n = GetEnvironmentVariableA("PATH", NULL, 0);
-    if (n > 0) {
-        pathValue.resize(n);
-        pathValue.resize(GetEnvironmentVariableA("PATH", &pathValue[0], n));
-    }
-    std::vector<std::string> candidates = programCandidates(program, WindowsPaths, appDir, systemFolders, pathValue);
+    std::vector<std::string> candidates =
+        programCandidates(program, WindowsPaths, appDir, systemFolders, pathForPrograms(), nativeLeadByte);
     for (size_t i = 0; i < candidates.size(); ++i) {
         DWORD attrs = GetFileAttributesA(candidates[i].c_str());
         if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) == 0) return candidates[i];

@@ -653,3 +653,33 @@ def test_real_jvm_starts_past_a_damaged_class_archive(tmp_path, kind, request, v
     assert "main: updated=true" in r.lines and "launchJava:retCode=0" in r.lines
     # The JVM's complaint about the archive stays off the user's screen.
     assert not [l for l in r.lines + r.stderr.splitlines() if "[cds" in l or "[aot" in l], r.lines
+
+
+# Japanese Windows: a runtime whose folder ends in 表, whose last byte in
+# code page 932 is that of a backslash, found through JAVA_HOME and PATH.
+@pytest.mark.kinds("wine")
+@pytest.mark.parametrize("where", ["JAVA_HOME", "PATH"])
+def test_a_runtime_in_a_japanese_folder_is_found(app, request, where):
+    env = dict(request.getfixturevalue("wine_env"), LANG="ja_JP.UTF-8", LC_ALL="ja_JP.UTF-8")
+    home, exe = runtime(app, "jdk表", "17.0.9")
+    if where == "PATH":
+        # A PATH folder that itself ends in 表 (the runtime's home is its parent).
+        (app.root / "runtimes" / "jdk表" / "bin").rename(app.root / "runtimes" / "jdk表" / "bin表")
+        exe = exe.replace("\\bin\\", "\\bin表\\")
+    app.boot_items([("java", "${APP_DIR}jre\\bin\\fakejava.exe"), ("-jar", "app.jar"), ("javaSearch", "y")])
+    app.script(0)
+    path_key = ["reg", "add", r"HKCU\Environment", "/v", "PATH", "/t", "REG_SZ", "/d", home + "\\bin表", "/f"]
+    if where == "JAVA_HOME":
+        env["JAVA_HOME"] = home
+    else:
+        subprocess.run([WINE64, *path_key], env=env, check=True, capture_output=True, timeout=120)
+    try:
+        r = run(app, request, env=env, encoding="cp932")
+    finally:
+        if where == "PATH":
+            subprocess.run([WINE64, "reg", "delete", r"HKCU\Environment", "/v", "PATH", "/f"], env=env,
+                           capture_output=True, timeout=120)
+    lines = r.normalised()
+    assert r.returncode == 0 and r.messages == [], r.stderr
+    assert f"javaRuntime={exe} ({where}, version 17): chosen" in lines, lines
+    assert len(app.runs()) == 1

@@ -6,11 +6,6 @@
 
 namespace {
 
-// Lead bytes of code page 932 (Japanese Windows).
-bool cp932Lead(unsigned char c) {
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-
 // In code page 932: "ソフト" and "表示", whose first characters end in 0x5C.
 #define SOFUTO "\x83\x5C" "\x83\x74" "\x83\x67"
 #define HYOUJI "\x95\x5C" "\x8E\xA6"
@@ -48,6 +43,35 @@ TEST(ApplicationPaths, ExecutableLocations) {
         EXPECT_EQ(c.exeFileName, exeFileName) << c.exe;
         EXPECT_EQ(appDir, parentDir) << c.exe;
     }
+}
+
+// In code page 932 these three end in 0x5C, the byte of a backslash.
+#define HYOU "\x95\x5C"
+#define SO "\x83\x5C"
+#define NOU "\x94\x5C"
+
+TEST(ApplicationPaths, OneSeparatorTestKnowsDoubleByteCharacters) {
+    // folder, name, joined, and where the last separator of the joined path stands.
+    struct Case { const char* folder; const char* name; const char* joined; size_t last; };
+    const Case cases[] = {
+        // The end of a PATH folder, of JAVA_HOME, of the launcher's folder.
+        {"C:\\Tools\\" HYOU, "javaw.exe", "C:\\Tools\\" HYOU "\\javaw.exe", 11},
+        {"C:\\Java\\jdk" SO, "bin\\javaw.exe", "C:\\Java\\jdk" SO "\\bin\\javaw.exe", 17},
+        {"C:\\" NOU "\\", "launcher.jsa", "C:\\" NOU "\\launcher.jsa", 5},
+        // Inside a name and at its start, and a folder that ends in a separator.
+        {"C:\\a" HYOU "b", "x", "C:\\a" HYOU "b\\x", 7},
+        {"C:\\" SO "x\\", "y", "C:\\" SO "x\\y", 6},
+        {"C:\\Tools\\", "javaw.exe", "C:\\Tools\\javaw.exe", 8},
+        {"", "javaw.exe", "javaw.exe", std::string::npos},
+    };
+    for (const Case& c : cases) {
+        std::string joined = joinPath(c.folder, c.name, WindowsPaths, cp932Lead);
+        EXPECT_EQ(c.joined, joined) << c.joined;
+        EXPECT_EQ(c.last, lastSeparator(joined, WindowsPaths, cp932Lead)) << c.joined;
+    }
+    // Without the code page, the trail byte would be taken for a separator.
+    EXPECT_EQ("C:\\Tools\\" HYOU "javaw.exe", joinPath("C:\\Tools\\" HYOU, "javaw.exe", WindowsPaths, 0));
+    EXPECT_EQ("/opt/a\\/b", joinPath("/opt/a\\", "b", PosixPaths, 0));
 }
 
 TEST(ApplicationPaths, GoesOnOnlyWithItsOwnFolder) {

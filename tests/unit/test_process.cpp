@@ -129,6 +129,13 @@ TEST(ProgramLookup, NeverTheCurrentFolder) {
                                      windows ? winPath : posixPath);
         EXPECT_EQ(c.expected, got) << c.program;
     }
+    // Japanese Windows: folders ending in 表 (0x95 0x5C) and ソ (0x83 0x5C),
+    // whose last byte is no separator.
+    const std::string hyou = "\x95\x5C", so = "\x83\x5C";
+    EXPECT_EQ(Args({"C:\\" + so + "\\javaw.exe", "C:\\Tools\\" + hyou + "\\javaw.exe"}),
+              programCandidates("javaw", WindowsPaths, "C:\\" + so + "\\", Args(), "C:\\Tools\\" + hyou, cp932Lead));
+    EXPECT_EQ(Args({"C:\\App\\" + hyou + "\\javaw.exe"}),
+              programCandidates("C:\\App\\" + hyou + "\\javaw", WindowsPaths, "C:\\", Args(), "", cp932Lead));
 }
 
 // Runs the stand-in in its own folder, playing the given exit code.

@@ -228,3 +228,7 @@ std::string jarBytes(const std::string& content, int entries, bool zip64, const 
     put(out, comment.size(), 2);
     return out + comment;
 }
+
+bool cp932Lead(unsigned char c) {
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}

@@ -41,3 +41,6 @@ std::string jarBytes(const std::string& content, int entries = 1, bool zip64 = f
 // Splits captured output into lines.
 #include <vector>
 std::vector<std::string> linesOf(const std::string& text);
+
+// Lead bytes of code page 932 (Japanese Windows).
+bool cp932Lead(unsigned char c);
