@@ -118,6 +118,12 @@ bool hasControlCharacter(const std::string& text) {
     return false;
 }
 
+// The folder of a path, with its separator; empty when it names none.
+static std::string folderOf(const std::string& path) {
+    std::string::size_type split = lastSeparator(path, nativePathRules, nativeLeadByte);
+    return split == std::string::npos ? std::string() : path.substr(0, split + 1);
+}
+
 static bool endsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
@@ -125,8 +131,7 @@ static bool endsWith(const std::string& text, const std::string& end) {
 // A job's path as folder, archive name and the process id between them
 // (FOLDER/ARCHIVE.PID.job); false when it has no such shape.
 static bool jobPathParts(const std::string& jobPath, std::string& folder, std::string& archive, std::string& pid) {
-    std::string::size_type split = lastSeparator(jobPath, nativePathRules, nativeLeadByte);
-    folder = split == std::string::npos ? std::string() : jobPath.substr(0, split + 1);
+    folder = folderOf(jobPath);
     std::string name = jobPath.substr(folder.size());
     std::string::size_type pidStart = name.size() > 5 && endsWith(name, ".job") ? name.rfind('.', name.size() - 5)
                                                                                  : std::string::npos;
@@ -335,9 +340,7 @@ static std::vector<std::string> namedByManifests(const std::vector<std::string>&
     std::set<std::string> seen(files.begin(), files.end());
     std::vector<std::string> named, queue(files);
     for (size_t i = 0; i < queue.size() && queue.size() < 10000; ++i) {
-        std::string::size_type split = lastSeparator(queue[i], nativePathRules, nativeLeadByte);
-        std::string folder = split == std::string::npos ? std::string() : queue[i].substr(0, split + 1);
-        std::vector<std::string> more = manifestClassPath(jarManifest(queue[i]), folder, nativePathRules);
+        std::vector<std::string> more = manifestClassPath(jarManifest(queue[i]), folderOf(queue[i]), nativePathRules);
         for (size_t k = 0; k < more.size(); ++k) {
             if (!seen.insert(more[k]).second) continue;
             named.push_back(more[k]);
@@ -365,12 +368,6 @@ static bool writeText(const std::string& path, const std::string& text) {
     if (writeOwnFile(path, text, why)) return true;
     writeLine(stdout, "classArchiveFileRefused=" + path + ": " + why);
     return false;
-}
-
-// The folder of a path, with its separator.
-static std::string folderOf(const std::string& path) {
-    std::string::size_type split = lastSeparator(path, nativePathRules, nativeLeadByte);
-    return split == std::string::npos ? std::string() : path.substr(0, split + 1);
 }
 
 // Whether the archive's volume has room for what = the recording or the
