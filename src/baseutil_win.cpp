@@ -304,8 +304,15 @@ bool writeOwnFile(const std::string& path, const std::string& text, std::string&
         why = systemError(GetLastError());
         return false;
     }
-    HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    // A reader that holds the old file (a making watching the start mark)
+    // leaves its name taken until it closes it, a moment later.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int tries = 0; file == INVALID_HANDLE_VALUE && tries < 5; ++tries) {
+        if (tries > 0) Sleep(10);
+        file = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+        if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_ACCESS_DENIED) break;
+    }
     if (file == INVALID_HANDLE_VALUE) {
         why = systemError(GetLastError());
         return false;
