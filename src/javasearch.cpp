@@ -104,7 +104,9 @@ bool configuredJavaRuntime(const std::string& javaPath, JavaRuntime& runtime) {
     // file association), a bare name where the system would find it.
     std::string executable = findProgram(path);
     if (executable.empty()) return false;
-    bool bare = path.find_first_of(nativePathRules == WindowsPaths ? "\\/:" : "/") == std::string::npos;
+    // No separator (a 表 or ソ that ends a name is none) and no drive.
+    bool bare = lastSeparator(path, nativePathRules, nativeLeadByte) == std::string::npos &&
+                (nativePathRules != WindowsPaths || path.find(':') == std::string::npos);
     runtime = javaRuntimeAt(executable, bare ? "boot.xml, on PATH" : "boot.xml");
     return true;
 }
