@@ -35,4 +35,7 @@ if(WIN32)
   # Starts the launcher with no standard handles, as Explorer does.
   add_executable(nostd tests/nostd/nostd.cpp)
   add_dependencies(unit_tests nostd)
+  # Reads a running program's console, for the debug console's tests.
+  add_executable(consoleread tests/consoleread/consoleread.cpp)
+  add_dependencies(unit_tests consoleread)
 endif()

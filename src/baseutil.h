@@ -52,7 +52,7 @@ int isEmpty(std::string str);  // 1 when str has no characters
 // A new[] copy of str with its terminator; the caller delete[]s it.
 char* stringToChar(std::string str);
 
-// Gives the process a console bound to standard input and output
+// Gives the process a console bound to standard input, output and error
 // (Windows); on POSIX the starter already chose where output goes.
 void openConsole();
 

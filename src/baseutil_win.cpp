@@ -66,6 +66,9 @@ void openConsole() {
     AllocConsole();
     freopen("CON", "r", stdin);
     freopen("CON", "w", stdout);
+    // The reason for a broken boot definition goes to standard error: a
+    // console that showed only standard output would hide it.
+    freopen("CON", "w", stderr);
     // Ctrl+C in the console would end the launcher while Java runs on, and
     // an application that then asks for its update would never get it.
     SetConsoleCtrlHandler(keepWaitingForJava, TRUE);

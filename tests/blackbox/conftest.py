@@ -308,10 +308,13 @@ def dismiss_box(window, env):
                    capture_output=True, timeout=10)
 
 
-def _dismiss_boxes(env, stop):
+def _dismiss_boxes(env, stop, at_box):
     while not stop.is_set():
         found = subprocess.run(["xdotool", "search", "--name", "^Error$"], env=env,
                                capture_output=True, text=True).stdout.split()
+        if found and at_box:
+            at_box()
+            at_box = None
         for window in found:
             dismiss_box(window, env)
         stop.wait(0.2)
@@ -322,11 +325,12 @@ class NeverRan(AssertionError):
 
 
 def run(app, request=None, args=(), timeout=120, cwd=None, env=None, loader=None, encoding="utf-8",
-        starter=()):
+        starter=(), at_box=None):
     """Runs the app's launcher; returns a Result. A run that hangs is ended
     after timeout seconds and fails with its transcript so far. starter
     (native only) is a command that execs the launcher, to start it from an
-    unusual parent."""
+    unusual parent. at_box (Wine only) is called once while the first
+    message box is up, before it is dismissed."""
     start = time.monotonic()
     if app.kind == "native":
         cmd, cwd = [*starter, str(app.exe), *args], cwd or "/"
@@ -337,7 +341,7 @@ def run(app, request=None, args=(), timeout=120, cwd=None, env=None, loader=None
     stop = threading.Event()
     watcher = None
     if app.kind == "wine":
-        watcher = threading.Thread(target=_dismiss_boxes, args=(env, stop), daemon=True)
+        watcher = threading.Thread(target=_dismiss_boxes, args=(env, stop, at_box), daemon=True)
         watcher.start()
     try:
         # A session of its own, so that a hung run ends with all its children.

@@ -1,6 +1,7 @@
 """The launch sequence up to the boot definition: argument lines, paths,
 the debug marker."""
 import shutil
+import subprocess
 
 import pytest
 
@@ -38,6 +39,31 @@ def test_debug_marker_file_opens_the_console(app, launch):
     # The launch goes on behind the console.
     assert r.returncode == 0 and r.messages == []
     assert [run["args"] for run in app.runs()] == [["-jar", "app.jar"]]
+
+
+def test_debug_console_shows_standard_error_too(app, launch, request):
+    """The reason for a broken boot definition goes to standard error; with
+    the debug marker it must be in the console, not lost in a pipe."""
+    if app.kind != "wine":
+        pytest.skip("POSIX has no console to open")
+    from conftest import BOOT_FAILURE, WINE, WINE_BUILD
+    (app.root / "debug").write_text("")
+    app.write_boot("<boot>\n  <item key='java' value='j'\n</boot>\n")
+    shutil.copy2(BUILD / WINE_BUILD / "consoleread.exe", app.root / "consoleread.exe")
+    env = request.getfixturevalue("wine_env")
+    screen = app.root / "console.txt"
+
+    def read_console():
+        subprocess.run([WINE, "consoleread.exe", "launcher.exe", "console.txt"], env=env, cwd=app.root,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+
+    r = launch(at_box=read_console)
+    path = boot_path(app)
+    assert screen.read_text(encoding="utf-8").splitlines() == [
+        "bootXmPath=" + path, path, path + "(3): expected >"]
+    # Standard error led into the console, so only the box reaches the starter.
+    assert r.report == [BOOT_FAILURE.format(path)]
+    assert r.returncode == 1
 
 
 def test_directory_named_debug_does_not_count(app, launch):
