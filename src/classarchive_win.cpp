@@ -2,21 +2,25 @@
 
 #include <windows.h>
 
+#include "apppaths.h"
 #include "baseutil.h"
 
 std::string userCacheFolder(const std::string& name) {
     wchar_t base[MAX_PATH * 2];
     DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", base, sizeof(base) / sizeof(base[0]));
     if (n == 0 || n >= sizeof(base) / sizeof(base[0])) return std::string();
-    wchar_t wideName[MAX_PATH];
-    if (MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, wideName, MAX_PATH) == 0) return std::string();
-    std::wstring folder = std::wstring(base) + L"\\" + wideName;
-    if (!CreateDirectoryW(folder.c_str(), NULL) && GetLastError() != ERROR_ALREADY_EXISTS) return std::string();
-    // A user name beyond the ANSI code page: the short form, as for the
-    // launcher's own folder.
+    // Java is given paths in this folder, in the ANSI code page: a user name
+    // beyond it needs the short form, as for the launcher's own folder.
+    // Without either (short names can be off) nothing is made there.
     std::string ansi;
-    if (!toAnsiExactly(folder, ansi) && !toAnsiExactly(shortPath(folder), ansi)) return std::string();
-    return ansi.empty() ? ansi : ansi + "\\";
+    if ((!toAnsiExactly(base, ansi) && !toAnsiExactly(shortPath(base), ansi)) || ansi.empty()) {
+        writeLine(stdout, "userFolderRefused=%LOCALAPPDATA%\\" + name +
+                              ": Java could not be given its path: it has neither an ANSI nor a short name");
+        return std::string();
+    }
+    std::string folder = joinPath(ansi, name, WindowsPaths, nativeLeadByte);
+    if (!CreateDirectoryA(folder.c_str(), NULL) && GetLastError() != ERROR_ALREADY_EXISTS) return std::string();
+    return folder + "\\";
 }
 
 FileFacts fileFacts(const std::string& path) {

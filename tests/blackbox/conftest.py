@@ -8,6 +8,7 @@ texts are read back from Wine's message-box trace, in order with the lines
 on standard error. A run must prove that it ran (the launcher always writes
 its argument count first): the 64-bit loader given the 32-bit product
 prints nothing and exits 0."""
+import contextlib
 import os
 import re
 import shutil
@@ -289,6 +290,24 @@ class Result:
         if pids and self.kind == "native":
             assert pids == {self.pid}, "the id line must name the launcher itself"
         return out
+
+
+@contextlib.contextmanager
+def user_variable(env, name, value):
+    """A variable of the user's Windows environment for the starts inside,
+    as it was after them. Wine makes PATH from HKCU\\Environment and the
+    user's folders (LOCALAPPDATA) from its Volatile Environment, whatever the
+    Unix environment says."""
+    key = r"HKCU\Volatile Environment" if name in ("APPDATA", "LOCALAPPDATA") else r"HKCU\Environment"
+    shown = subprocess.run([WINE64, "reg", "query", key, "/v", name], env=env, capture_output=True, timeout=120)
+    before = re.search(r"REG_\w+ {4}(.*?)\r?$", shown.stdout.decode("utf-8", "replace"), re.M)
+    set_to = [WINE64, "reg", "add", key, "/v", name, "/t", "REG_SZ", "/f", "/d"]
+    subprocess.run(set_to + [value], env=env, check=True, capture_output=True, timeout=120)
+    try:
+        yield
+    finally:
+        back = set_to + [before.group(1)] if before else [WINE64, "reg", "delete", key, "/v", name, "/f"]
+        subprocess.run(back, env=env, capture_output=True, timeout=120)
 
 
 def dismiss_box(window, env):

@@ -1,6 +1,7 @@
 """The log key: a record of every start in the user's own folder, with
 Java's standard error where the launcher has none, bounded in size, and
 never in the way of the application."""
+import contextlib
 import os
 import re
 import shutil
@@ -11,7 +12,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import BUILD, LAUNCH_ERROR, SLOWDOWN, WINE, WINE_BUILD, App, run
+from conftest import BUILD, LAUNCH_ERROR, SLOWDOWN, WINE, WINE_BUILD, App, run, user_variable
 from test_loop import JDKS, build_jar, runtime
 
 HEADER_TIME = re.compile(r"^==== \d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} [+-]\d\d:\d\d$")
@@ -188,20 +189,35 @@ def test_the_log_stays_bounded(app, request, tmp_path):
     assert len(crash) == 1 and Path(folder / crash[0].rsplit("\\" if app.kind == "wine" else "/", 1)[1]).is_file()
 
 
-def test_a_log_that_cannot_be_written_changes_nothing(app, request, tmp_path):
+@pytest.mark.parametrize("why", ["its place is taken", "its folder is refused"])
+def test_a_log_that_cannot_be_written_changes_nothing(app, request, tmp_path, why):
     env, log, shown = log_app(app, request, tmp_path, codes=(7, 7))
-    if app.kind == "native":
+    user = contextlib.nullcontext()
+    if app.kind == "native" and why == "its place is taken":
         env["XDG_STATE_HOME"] = str(tmp_path / "a-file")
         (tmp_path / "a-file").write_text("")
-    else:
+    elif app.kind == "native":
+        for folder in (tmp_path / "shared", tmp_path / "shared" / "launcher"):
+            folder.mkdir()
+            os.chmod(folder, 0o777)
+        env["XDG_STATE_HOME"] = str(tmp_path / "shared")
+    elif why == "its place is taken":
         log.mkdir(parents=True)  # a folder where the file goes
-    r = run(app, request, env=env)
-    app.boot_items([("java", app.java), ("-jar", "app.jar")])
-    plain = run(app, request, env=env)
-    if app.kind == "wine":
+    else:
+        # A user name beyond the code page, and no short name (Wine makes one
+        # for every file there is: a missing folder stands in): Java could
+        # be given no path there.
+        user = user_variable(env, "LOCALAPPDATA", "C:\\users\\𠮷\\AppData\\Local")
+    with user:
+        r = run(app, request, env=env)
+        app.boot_items([("java", app.java), ("-jar", "app.jar")])
+        plain = run(app, request, env=env)
+    if app.kind == "wine" and why == "its place is taken":
         log.rmdir()
-    said = [l for l in r.lines if l.startswith("logNotWritten=")]
-    assert len(said) == 1 and [l for l in r.normalised() if l not in said] == plain.normalised()
+    said = [l for l in r.lines if l.startswith(("logNotWritten=", "userFolderRefused="))]
+    assert [l.split("=")[0] for l in said] == (["logNotWritten"] if why == "its place is taken" else
+                                               ["userFolderRefused", "logNotWritten"])
+    assert [l for l in r.normalised() if l not in said] == plain.normalised()
     assert (r.returncode, r.messages) == (plain.returncode, plain.messages) == (0, [])
     assert app.runs()[0]["args"] == app.runs()[1]["args"]
 

@@ -11,7 +11,7 @@ from pathlib import Path
 import pytest
 
 import transcript
-from conftest import App, BOOT_FAILURE, JAVA_MISSING, JDKS, LAUNCH_ERROR, SLOWDOWN, UPDATE_FAILURE, WINE, WINE64, run, winpath
+from conftest import App, BOOT_FAILURE, JAVA_MISSING, JDKS, LAUNCH_ERROR, SLOWDOWN, UPDATE_FAILURE, WINE, WINE64, run, user_variable, winpath
 from jars import WHOLE
 
 
@@ -668,17 +668,12 @@ def test_a_runtime_in_a_japanese_folder_is_found(app, request, where):
         exe = exe.replace("\\bin\\", "\\bin表\\")
     app.boot_items([("java", "${APP_DIR}jre\\bin\\fakejava.exe"), ("-jar", "app.jar"), ("javaSearch", "y")])
     app.script(0)
-    path_key = ["reg", "add", r"HKCU\Environment", "/v", "PATH", "/t", "REG_SZ", "/d", home + "\\bin表", "/f"]
     if where == "JAVA_HOME":
         env["JAVA_HOME"] = home
-    else:
-        subprocess.run([WINE64, *path_key], env=env, check=True, capture_output=True, timeout=120)
-    try:
         r = run(app, request, env=env, encoding="cp932")
-    finally:
-        if where == "PATH":
-            subprocess.run([WINE64, "reg", "delete", r"HKCU\Environment", "/v", "PATH", "/f"], env=env,
-                           capture_output=True, timeout=120)
+    else:
+        with user_variable(env, "PATH", home + "\\bin表"):
+            r = run(app, request, env=env, encoding="cp932")
     lines = r.normalised()
     assert r.returncode == 0 and r.messages == [], r.stderr
     assert f"javaRuntime={exe} ({where}, version 17): chosen" in lines, lines
