@@ -11,6 +11,8 @@
 #   - a file name without "install", "setup", "update", "patch" or
 #     "upgrade" (any case): Windows' installer detection asks for elevation
 #     before it starts a 32-bit program without a manifest so named;
+#   - at most 400 KiB before any signature: what the launcher links in is
+#     watched, so that a feature does not quietly bring a library along;
 #   - a vendor's signature is allowed: it is no resource but a certificate
 #     table past the sections, which must end the file (when signed, one
 #     more "ok:" line says so; whether it verifies is osslsigncode's job).
@@ -145,6 +147,20 @@ check_signature() {    # a signed copy only
   fi
 }
 
+size_budget=409600
+check_size() {
+  # A signature's certificate table ends the file and is the vendor's.
+  local size cert
+  size=$(stat -c %s "$exe")
+  cert=$(awk '$1 == "Entry" && $2 == "4" { print $4 }' "$tmp/headers" 2>/dev/null || true)
+  size=$((size - 16#${cert:-0}))
+  if [ "$size" -le "$size_budget" ]; then
+    ok "size $size bytes, within $size_budget"
+  else
+    fail "size $size bytes, over the budget of $size_budget (400 KiB): see what the linker brought in (-Wl,-Map)"
+  fi
+}
+
 check_name() {
   local name word
   name=$(basename "$exe")
@@ -251,6 +267,7 @@ else
 fi
 
 check_name
+check_size
 
 n_group=0
 n_icon=0

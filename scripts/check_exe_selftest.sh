@@ -34,10 +34,10 @@ expect_ok() {
   n_case=$((n_case + 1)); out=case$n_case.out; err=case$n_case.err
   "$check" "$exe" "$arch" >"$out" 2>"$err" || rc=$?
   n_ok=$(grep -c '^ok: ' "$out" || true)
-  if [ "$rc" -eq 0 ] && [ "$n_ok" -eq 8 ] && [ ! -s "$err" ]; then
+  if [ "$rc" -eq 0 ] && [ "$n_ok" -eq 9 ] && [ ! -s "$err" ]; then
     pass "$name accepted"
   else
-    bad "$name: want exit 0 with 8 ok lines, got exit $rc with $n_ok"
+    bad "$name: want exit 0 with 9 ok lines, got exit $rc with $n_ok"
     sed 's/^/    /' "$out" "$err"
   fi
 }
@@ -104,7 +104,11 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR cmd, int show)
     /* a thread, so a dynamic link really needs libwinpthread-1.dll */
     pthread_create(&t, NULL, run, cmd);
     pthread_join(t, NULL);
-#ifdef USE_WINMM
+#ifdef PADDING
+    /* a program over the size budget */
+    static volatile const char padding[420000] = {1};
+    return padding[GetTickCount() % sizeof(padding)] == 0;
+#elif defined(USE_WINMM)
     return timeGetTime() == 0;
 #else
     return GetTickCount() == 0;
@@ -152,7 +156,7 @@ build x86_64-w64-mingw32-windres launcher.rc -O coff -o icon64.o
 wait_builds
 
 ts=-Wl,--tsaware
-build $cxx64 -O1 -mwindows -static $ts gui.cpp icon64.o -o good64.exe
+build $cxx64 -O1 -s -mwindows -static $ts gui.cpp icon64.o -o good64.exe
 build $cxx64 -O1 -mwindows $ts gui.cpp icon64.o -o dyncxx64.exe
 build $cc32 -O1 -mwindows -static -pthread $ts gui.c icon32.o -o good32.exe
 build $cc32 -O1 -mwindows -static -pthread gui.c icon32.o -o notsaware32.exe
@@ -163,6 +167,7 @@ build $cc32 -O1 -mwindows -static -pthread $ts gui.c deep32.o -o deep32.exe
 build $cc32 -O1 -mwindows -static -pthread $ts gui.c version32.o -o version32.exe
 build $cc32 -O1 -mwindows -static -pthread $ts gui.c manifest32.o -o manifest32.exe
 build $cc32 -O1 -mwindows -static -pthread $ts -DUSE_WINMM gui.c icon32.o -lwinmm -o winmm32.exe
+build $cc32 -O1 -mwindows -static -pthread $ts -DPADDING gui.c icon32.o -o big32.exe
 wait_builds
 echo 'not a program' >text.exe
 
@@ -176,6 +181,7 @@ expect_fail "dynamic libstdc++/libgcc"     dyncxx64.exe     x86-64 "imports the 
 expect_fail "32-bit colour icon"           deep32.exe       i386   "bpp 32"
 expect_fail "exe with a version block"     version32.exe    i386   "unexpected resource types: 16 (version)"
 expect_fail "exe with a manifest"          manifest32.exe   i386   "unexpected resource types: 24 (manifest)"
+expect_fail "exe over the size budget"     big32.exe        i386   "over the budget of 409600"
 expect_fail "x86-64 exe checked as i386"   good64.exe       i386   "not a PE32 i386 image"
 expect_fail "i386 exe checked as x86-64"   good32.exe       x86-64 "want pei-x86-64"
 expect_fail "not a PE file"                text.exe         i386   "not a PE32 i386 image"

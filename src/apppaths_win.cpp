@@ -15,21 +15,21 @@ static bool ansiLeadByte(unsigned char c) {
 const LeadByteTest nativeLeadByte = ansiLeadByte;
 
 // The executable's path as Windows keeps it: UTF-16, every character intact.
-static std::wstring moduleFileNameW() {
+static WideText moduleFileNameW() {
     // Grow the buffer until the path fits: a fixed MAX_PATH buffer would
     // silently truncate a deep installation folder.
     std::vector<wchar_t> buf(260);
     for (;;) {
         DWORD n = GetModuleFileNameW(NULL, &buf[0], static_cast<DWORD>(buf.size()));
-        if (n == 0) return std::wstring();
-        if (n < buf.size()) return std::wstring(&buf[0], n);
-        if (buf.size() >= 65536) return std::wstring(&buf[0], n);
+        if (n == 0) return WideText();
+        if (n < buf.size()) return WideText(&buf[0], n);
+        if (buf.size() >= 65536) return WideText(&buf[0], n);
         buf.resize(buf.size() * 2);
     }
 }
 
 std::string currentModulePath() {
-    std::wstring wide = moduleFileNameW();
+    WideText wide = moduleFileNameW();
     std::string ansi;
     if (toAnsiExactly(wide, ansi)) return ansi;
     // A folder the ANSI code page cannot spell: its short (8.3) form is
@@ -40,8 +40,8 @@ std::string currentModulePath() {
 }
 
 std::string currentModuleDirForUser() {
-    std::wstring wide = moduleFileNameW();
-    std::wstring::size_type last = wide.find_last_of(L"\\/");
-    if (last == std::wstring::npos) return std::string();
+    WideText wide = moduleFileNameW();
+    WideText::size_type last = wide.find_last_of(L"\\/");
+    if (last == WideText::npos) return std::string();
     return wideToUtf8(wide.substr(0, last + 1));
 }

@@ -12,7 +12,7 @@ int launcherArguments(int, char**, std::string& quoted, std::string& unpassable)
     std::vector<std::string> words = splitCommandLine(wideToUtf8(GetCommandLineW()));
     std::vector<std::string> args;
     for (size_t i = 1; i < words.size(); ++i) {
-        std::wstring wide = utf8ToWString(words[i]);
+        WideText wide = utf8ToWString(words[i]);
         std::string ansi;
         if (!toAnsiExactly(wide, ansi)) {
             // Java can still open a file or folder by its short name.

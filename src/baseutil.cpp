@@ -73,7 +73,7 @@ int createFile(char* filePath) {
     return 1;
 }
 
-void narrow(const std::wstring& src, std::string& dest) {
+void narrow(const WideText& src, std::string& dest) {
     // Zeroed, with the limit one short of the size: the buffer stays
     // terminated even when the conversion fills it or stops half way.
     std::size_t size = src.size() * MB_CUR_MAX + 1;
@@ -82,7 +82,7 @@ void narrow(const std::wstring& src, std::string& dest) {
     dest.assign(&buf[0]);
 }
 
-void widen(const std::string& src, std::wstring& dest) {
+void widen(const std::string& src, WideText& dest) {
     std::size_t size = src.size() + 1;
     std::vector<wchar_t> buf(size, L'\0');
     std::mbstowcs(&buf[0], src.c_str(), size - 1);

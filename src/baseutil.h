@@ -5,6 +5,12 @@
 #include <string>
 #include <vector>
 
+// Wide text (UTF-16 on Windows). Traits of its own, so that only the
+// members the launcher uses are compiled in: std::wstring would link the
+// C++ library's whole instance, some 32 KB of the static executable.
+struct WideChars : std::char_traits<wchar_t> {};
+typedef std::basic_string<wchar_t, WideChars> WideText;
+
 // Shows a UTF-8 text in a modal error box (on POSIX: on standard error).
 void MessageBox2(std::string msg);
 // Shows an ASCII text in a modal error box (on POSIX: on standard error).
@@ -18,7 +24,7 @@ extern void (*lineObserver)(const std::string& text, bool utf8);
 
 // UTF-16 on Windows; on POSIX the platform's wide characters (UTF-32).
 // Invalid UTF-8 is substituted, never an error; the text ends at a NUL.
-std::wstring utf8ToWString(std::string utf8Str);
+WideText utf8ToWString(std::string utf8Str);
 
 // Paths come in the ANSI code page; messages are UTF-8. Identity on POSIX.
 std::string ansiToUtf8(const std::string& ansi);
@@ -62,20 +68,20 @@ int createFile(char* filePath);  // writes "123456789"; 1 on success, else 0
 // Windows only: wide in the ANSI code page, and true, only when every
 // character has its exact counterpart there (Windows would otherwise put
 // in "?" or a look-alike, naming another file).
-bool toAnsiExactly(const std::wstring& wide, std::string& ansi);
+bool toAnsiExactly(const WideText& wide, std::string& ansi);
 // Windows only: the short (8.3) form of an existing file or folder; empty
 // when there is none.
-std::wstring shortPath(const std::wstring& path);
+WideText shortPath(const WideText& path);
 // Windows only: a path that the ANSI code page, and so Java, can use: as
 // it is, or its short (8.3) form; empty when it has neither.
-std::string usableAnsiPath(const std::wstring& wide);
+std::string usableAnsiPath(const WideText& wide);
 // Windows only: UTF-16 to UTF-8.
-std::string wideToUtf8(const std::wstring& wide);
+std::string wideToUtf8(const WideText& wide);
 
 // Conversions in the C runtime's current locale; the result ends at the
 // first character that cannot be converted.
-void narrow(const std::wstring& src, std::string& dest);
-void widen(const std::string& src, std::wstring& dest);
+void narrow(const WideText& src, std::string& dest);
+void widen(const std::string& src, WideText& dest);
 
 // Results of readFileBytes.
 enum ReadResult { ReadDone, ReadCannotOpen, ReadFailed };

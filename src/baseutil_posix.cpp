@@ -17,8 +17,8 @@ void MessageBox2(std::string msg) {
     writeLine(stderr, msg + messageFooter);
 }
 
-std::wstring utf8ToWString(std::string utf8Str) {
-    std::wstring out;
+WideText utf8ToWString(std::string utf8Str) {
+    WideText out;
     const unsigned char* s = reinterpret_cast<const unsigned char*>(utf8Str.c_str());
     while (*s) {
         unsigned char c = *s;

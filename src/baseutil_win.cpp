@@ -34,19 +34,19 @@ void MessageBox2(const char* message) {
 
 void MessageBox2(std::string msg) {
     if (lineObserver != NULL) lineObserver("message box: " + msg, true);
-    std::wstring wStr = utf8ToWString(msg + messageFooter);
+    WideText wStr = utf8ToWString(msg + messageFooter);
     flushOutput();
     MessageBoxWProc box = reinterpret_cast<MessageBoxWProc>(user32Proc("MessageBoxW"));
     if (box != NULL) box(NULL, wStr.c_str(), L"Error", MB_OK);
 }
 
-std::wstring utf8ToWString(std::string utf8Str) {
+WideText utf8ToWString(std::string utf8Str) {
     int n = MultiByteToWideChar(CP_UTF8, 0, utf8Str.c_str(), -1, NULL, 0);
-    if (n <= 0) return std::wstring();
+    if (n <= 0) return WideText();
     std::vector<wchar_t> buf(n);
     int done = MultiByteToWideChar(CP_UTF8, 0, utf8Str.c_str(), -1, &buf[0], n);
-    if (done <= 0) return std::wstring();
-    return std::wstring(&buf[0], done - 1);
+    if (done <= 0) return WideText();
+    return WideText(&buf[0], done - 1);
 }
 
 void bufferOutput() {
@@ -206,7 +206,7 @@ void sleepMilliseconds(int ms) {
     Sleep(static_cast<DWORD>(ms));
 }
 
-std::string wideToUtf8(const std::wstring& wide) {
+std::string wideToUtf8(const WideText& wide) {
     if (wide.empty()) return std::string();
     int size = static_cast<int>(wide.size());
     int n = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), size, NULL, 0, NULL, NULL);
@@ -216,14 +216,14 @@ std::string wideToUtf8(const std::wstring& wide) {
     return std::string(&buf[0], n);
 }
 
-static std::wstring ansiToWide(const std::string& ansi) {
-    if (ansi.empty()) return std::wstring();
+static WideText ansiToWide(const std::string& ansi) {
+    if (ansi.empty()) return WideText();
     int size = static_cast<int>(ansi.size());
     int n = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), size, NULL, 0);
-    if (n <= 0) return std::wstring();
+    if (n <= 0) return WideText();
     std::vector<wchar_t> buf(n);
     MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), size, &buf[0], n);
-    return std::wstring(&buf[0], n);
+    return WideText(&buf[0], n);
 }
 
 std::string ansiToUtf8(const std::string& ansi) {
@@ -232,7 +232,7 @@ std::string ansiToUtf8(const std::string& ansi) {
     return utf8.empty() ? ansi : utf8;
 }
 
-bool toAnsiExactly(const std::wstring& wide, std::string& ansi) {
+bool toAnsiExactly(const WideText& wide, std::string& ansi) {
     ansi.clear();
     if (wide.empty()) return true;
     // A UTF-8 code page refuses both the flag and the question.
@@ -250,20 +250,20 @@ bool toAnsiExactly(const std::wstring& wide, std::string& ansi) {
     return ansiToWide(ansi) == wide;
 }
 
-std::string usableAnsiPath(const std::wstring& wide) {
+std::string usableAnsiPath(const WideText& wide) {
     std::string ansi;
     if (toAnsiExactly(wide, ansi)) return ansi;
     if (toAnsiExactly(shortPath(wide), ansi)) return ansi;
     return std::string();
 }
 
-std::wstring shortPath(const std::wstring& path) {
+WideText shortPath(const WideText& path) {
     DWORD n = GetShortPathNameW(path.c_str(), NULL, 0);
-    if (n == 0) return std::wstring();
+    if (n == 0) return WideText();
     std::vector<wchar_t> buf(n);
     DWORD m = GetShortPathNameW(path.c_str(), &buf[0], n);
-    if (m == 0 || m >= n) return std::wstring();
-    return std::wstring(&buf[0], m);
+    if (m == 0 || m >= n) return WideText();
+    return WideText(&buf[0], m);
 }
 
 static std::string systemError(DWORD error) {
@@ -300,7 +300,7 @@ bool readOwnFile(const std::string& path, size_t limit, std::string& text, std::
 }
 
 bool writeOwnFile(const std::string& path, const std::string& text, std::string& why) {
-    std::wstring wide = ansiToWide(path);
+    WideText wide = ansiToWide(path);
     // DeleteFile removes a link itself; a read-only copy is ours to replace.
     SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (!DeleteFileW(wide.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {

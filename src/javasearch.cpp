@@ -198,7 +198,7 @@ std::string machineName(unsigned machine) {
 }
 
 // ASCII letters only: the names of environment variables.
-static bool sameIgnoringCase(const std::wstring& text, size_t at, const wchar_t* word) {
+static bool sameIgnoringCase(const WideText& text, size_t at, const wchar_t* word) {
     for (size_t i = 0; word[i] != L'\0'; ++i) {
         if (at + i >= text.size()) return false;
         wchar_t a = text[at + i], b = word[i];
@@ -209,9 +209,9 @@ static bool sameIgnoringCase(const std::wstring& text, size_t at, const wchar_t*
     return true;
 }
 
-std::wstring withNativeProgramFolders(const std::wstring& value, const std::wstring& programFiles,
-                                      const std::wstring& commonProgramFiles) {
-    std::wstring out;
+WideText withNativeProgramFolders(const WideText& value, const WideText& programFiles,
+                                      const WideText& commonProgramFiles) {
+    WideText out;
     for (size_t i = 0; i < value.size();) {
         if (!programFiles.empty() && sameIgnoringCase(value, i, L"%ProgramFiles%")) {
             out += programFiles;

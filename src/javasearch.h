@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "apppaths.h"
+#include "baseutil.h"
 
 // A Java executable that exists, where it was found, and its major
 // version (0: unknown).
@@ -39,8 +40,8 @@ std::string foreignMachineOf(const std::string& executable);
 // 64-bit program folders in place of %ProgramFiles% and
 // %CommonProgramFiles%, which a 32-bit process's environment gives as the
 // "(x86)" ones. Empty replacements (32-bit Windows) change nothing.
-std::wstring withNativeProgramFolders(const std::wstring& value, const std::wstring& programFiles,
-                                      const std::wstring& commonProgramFiles);
+WideText withNativeProgramFolders(const WideText& value, const WideText& programFiles,
+                                      const WideText& commonProgramFiles);
 
 // The major version in a version text: "17", "17.0.9", "21-ea" and
 // "17.0.9.9" give their first number, the old "1.8.0_392" form gives 8,

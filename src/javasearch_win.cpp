@@ -5,10 +5,10 @@
 #include "baseutil.h"
 #include "procutil.h"
 
-static std::wstring environmentValue(const wchar_t* name) {
+static WideText environmentValue(const wchar_t* name) {
     DWORD n = GetEnvironmentVariableW(name, NULL, 0);
-    if (n == 0) return std::wstring();
-    std::wstring value(n, L'\0');
+    if (n == 0) return WideText();
+    WideText value(n, L'\0');
     n = GetEnvironmentVariableW(name, &value[0], n);
     value.resize(n);
     return value;
@@ -57,13 +57,13 @@ std::string foreignMachineOf(const std::string& executable) {
 
 // FOLDER\NAME, whether FOLDER ends in a backslash or not; empty when the
 // folder has no usable path.
-static std::string inFolder(const std::wstring& folder, const std::string& name) {
+static std::string inFolder(const WideText& folder, const std::string& name) {
     std::string ansi = usableAnsiPath(folder);
     return ansi.empty() ? ansi : joinPath(ansi, name, WindowsPaths, nativeLeadByte);
 }
 
 // HOME\bin\NAME.
-static std::string inBin(const std::wstring& home, const std::string& name) {
+static std::string inBin(const WideText& home, const std::string& name) {
     return home.empty() ? std::string() : inFolder(home, "bin\\" + name);
 }
 
@@ -97,13 +97,13 @@ const Root ROOTS[] = {
     {L"BellSoft\\Liberica", LibericaLayout},
 };
 
-static std::wstring stringValue(HKEY key, const wchar_t* name, REGSAM view) {
+static WideText stringValue(HKEY key, const wchar_t* name, REGSAM view) {
     DWORD type = 0, size = 0;
-    if (RegQueryValueExW(key, name, NULL, &type, NULL, &size) != ERROR_SUCCESS) return std::wstring();
-    if ((type != REG_SZ && type != REG_EXPAND_SZ) || size == 0) return std::wstring();
-    std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+    if (RegQueryValueExW(key, name, NULL, &type, NULL, &size) != ERROR_SUCCESS) return WideText();
+    if ((type != REG_SZ && type != REG_EXPAND_SZ) || size == 0) return WideText();
+    WideText value(size / sizeof(wchar_t) + 1, L'\0');
     if (RegQueryValueExW(key, name, NULL, &type, reinterpret_cast<BYTE*>(&value[0]), &size) != ERROR_SUCCESS)
-        return std::wstring();
+        return WideText();
     value.resize(wcsnlen(value.c_str(), size / sizeof(wchar_t)));
     if (type == REG_EXPAND_SZ) {
         // This process's %ProgramFiles% is the 32-bit folder.
@@ -117,29 +117,29 @@ static std::wstring stringValue(HKEY key, const wchar_t* name, REGSAM view) {
     return value;
 }
 
-static std::vector<std::wstring> subkeys(HKEY key) {
-    std::vector<std::wstring> names;
+static std::vector<WideText> subkeys(HKEY key) {
+    std::vector<WideText> names;
     wchar_t name[256];
     for (DWORD i = 0;; ++i) {
         DWORD length = sizeof(name) / sizeof(name[0]);
         if (RegEnumKeyExW(key, i, name, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) break;
-        names.push_back(std::wstring(name, length));
+        names.push_back(WideText(name, length));
     }
     return names;
 }
 
 // The value named in the subkey path of key; empty when any is missing.
-static std::wstring valueBelow(HKEY key, const std::wstring& path, const wchar_t* name, REGSAM view) {
+static WideText valueBelow(HKEY key, const WideText& path, const wchar_t* name, REGSAM view) {
     HKEY sub;
-    if (RegOpenKeyExW(key, path.c_str(), 0, KEY_READ | view, &sub) != ERROR_SUCCESS) return std::wstring();
-    std::wstring value = stringValue(sub, name, view);
+    if (RegOpenKeyExW(key, path.c_str(), 0, KEY_READ | view, &sub) != ERROR_SUCCESS) return WideText();
+    WideText value = stringValue(sub, name, view);
     RegCloseKey(sub);
     return value;
 }
 
 // Newest first. A handful of keys: a plain insertion sort, which costs
 // the executable less than std::sort's code for wide strings.
-static void sortNewestFirst(std::vector<std::wstring>& keys) {
+static void sortNewestFirst(std::vector<WideText>& keys) {
     for (size_t i = 1; i < keys.size(); ++i)
         for (size_t j = i; j > 0 && newerJavaVersion(wideToUtf8(keys[j]), wideToUtf8(keys[j - 1])); --j)
             keys[j].swap(keys[j - 1]);
@@ -147,22 +147,22 @@ static void sortNewestFirst(std::vector<std::wstring>& keys) {
 
 static void registryRuntimes(HKEY hive, const char* hiveName, REGSAM view, const Root& root, const std::string& name,
                              std::vector<JavaRuntime>& found) {
-    std::wstring rootPath = std::wstring(L"SOFTWARE\\") + root.key;
+    WideText rootPath = WideText(L"SOFTWARE\\") + root.key;
     HKEY key;
     if (RegOpenKeyExW(hive, rootPath.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return;
-    std::vector<std::wstring> versions = subkeys(key);
+    std::vector<WideText> versions = subkeys(key);
     sortNewestFirst(versions);
     if (root.layout == JavaSoftLayout) {
         // CurrentVersion first, the others after it as they were.
-        std::wstring current = stringValue(key, L"CurrentVersion", view);
+        WideText current = stringValue(key, L"CurrentVersion", view);
         for (size_t i = versions.size(); i-- > 1;)
             if (versions[i] == current) versions[i].swap(versions[i - 1]);
     }
     std::string placeRoot = std::string("registry ") + hiveName + "\\" + wideToUtf8(rootPath) + "\\";
     std::string viewName = view == KEY_WOW64_64KEY ? " (64-bit view)" : " (32-bit view)";
     for (size_t i = 0; i < versions.size(); ++i) {
-        std::wstring home;
-        std::wstring where = versions[i];
+        WideText home;
+        WideText where = versions[i];
         if (root.layout == JavaSoftLayout) {
             home = valueBelow(key, where, L"JavaHome", view);
         } else if (root.layout == MsiLayout) {
@@ -185,7 +185,7 @@ static void registryRuntimes(HKEY hive, const char* hiveName, REGSAM view, const
 
 std::vector<JavaRuntime> searchJavaRuntimes(const std::string& name) {
     std::vector<JavaRuntime> found;
-    std::wstring javaHome = environmentValue(L"JAVA_HOME");
+    WideText javaHome = environmentValue(L"JAVA_HOME");
     if (!javaHome.empty()) {
         std::string executable = inBin(javaHome, name);
         if (isJavaProgram(executable)) found.push_back(javaRuntimeAt(executable, "JAVA_HOME"));

@@ -100,14 +100,14 @@ static std::string ansiFolder(UINT (WINAPI* get)(LPSTR, UINT)) {
 std::string pathForPrograms() {
     // Wide: the ANSI variable holds "?" for what the code page lacks.
     DWORD n = GetEnvironmentVariableW(L"PATH", NULL, 0);
-    std::wstring value(n, L'\0');
+    WideText value(n, L'\0');
     value.resize(n == 0 ? 0 : GetEnvironmentVariableW(L"PATH", &value[0], n));
     std::string usable;
-    std::wstring::size_type start = 0;
+    WideText::size_type start = 0;
     while (start <= value.size()) {
-        std::wstring::size_type end = value.find(L';', start);
-        if (end == std::wstring::npos) end = value.size();
-        std::wstring dir = value.substr(start, end - start);
+        WideText::size_type end = value.find(L';', start);
+        if (end == WideText::npos) end = value.size();
+        WideText dir = value.substr(start, end - start);
         if (dir.size() >= 2 && dir[0] == L'"' && dir[dir.size() - 1] == L'"') dir = dir.substr(1, dir.size() - 2);
         std::string ansi = dir.empty() ? std::string() : usableAnsiPath(dir);
         if (!ansi.empty()) usable += (usable.empty() ? "" : ";") + ansi;

@@ -82,7 +82,7 @@ void characterCodeTest() {
     std::cout << "TEST1" << std::endl;
     std::wcout << L"\u65e5\u672c\u8a9e" << std::endl;
     std::cout << "TEST2" << std::endl;
-    std::wcout << utf8ToWString("日本語") << std::endl;
+    std::wcout << utf8ToWString("日本語").c_str() << std::endl;
     std::cout << "TEST4" << std::endl;
     std::setlocale(LC_ALL, "Japanese");
     std::printf("%s", "開発環境の設定に応じた文字列");

@@ -174,9 +174,8 @@ ptree parseText(std::vector<char>& text, const std::string& fileName) {
         if (e.message() != "unexpected end of data") throw;
     }
     long line = static_cast<long>(std::count(text.begin(), text.begin() + tooDeep, '\n')) + 1;
-    char msg[80];
-    std::snprintf(msg, sizeof(msg), "elements nested too deeply (more than %d levels)", maxXmlNesting);
-    throw xml_parser_error(msg, fileName, line);
+    throw xml_parser_error("elements nested too deeply (more than " + std::to_string(maxXmlNesting) + " levels)",
+                           fileName, line);
 }
 
 }  // namespace

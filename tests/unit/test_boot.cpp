@@ -427,7 +427,7 @@ TEST(JavaSearch, ProcessorsAndProgramFolders) {
     EXPECT_EQ("ARM64", machineName(0xAA64));
     EXPECT_EQ("0x01C4", machineName(0x01C4));
 
-    std::wstring x64 = L"C:\\Program Files", common = L"C:\\Program Files\\Common Files";
+    WideText x64 = L"C:\\Program Files", common = L"C:\\Program Files\\Common Files";
     EXPECT_EQ(L"C:\\Program Files\\Java\\jdk-17", withNativeProgramFolders(L"%ProgramFiles%\\Java\\jdk-17", x64, common));
     EXPECT_EQ(L"C:\\Program Files\\Java", withNativeProgramFolders(L"%PROGRAMFILES%\\Java", x64, common));
     EXPECT_EQ(L"C:\\Program Files\\Common Files\\j", withNativeProgramFolders(L"%CommonProgramFiles%\\j", x64, common));

@@ -90,13 +90,13 @@ TEST(YesNo, IsTrueAndIsEmpty) {
 }
 
 TEST(Utf8ToWString, Conversions) {
-    EXPECT_EQ(std::wstring(), utf8ToWString(""));
-    std::wstring japanese = utf8ToWString("日本語");
+    EXPECT_EQ(WideText(), utf8ToWString(""));
+    WideText japanese = utf8ToWString("日本語");
     ASSERT_EQ(3u, japanese.size());
     EXPECT_EQ(0x65E5, japanese[0]);
     EXPECT_EQ(0x8A9E, japanese[2]);
     // U+1F600 outside the Basic Multilingual Plane.
-    std::wstring emoji = utf8ToWString("\xF0\x9F\x98\x80");
+    WideText emoji = utf8ToWString("\xF0\x9F\x98\x80");
     if (sizeof(wchar_t) == 2) {
         ASSERT_EQ(2u, emoji.size());
         EXPECT_EQ(0xD83D, emoji[0]);
@@ -108,7 +108,7 @@ TEST(Utf8ToWString, Conversions) {
     // The text ends at an embedded NUL.
     EXPECT_EQ(L"ab", utf8ToWString(std::string("ab\0cd", 5)));
     // Invalid bytes are substituted, not an error.
-    std::wstring bad = utf8ToWString("a\xFF" "b");
+    WideText bad = utf8ToWString("a\xFF" "b");
     ASSERT_EQ(3u, bad.size());
     EXPECT_EQ(L'a', bad[0]);
     EXPECT_EQ(0xFFFD, bad[1]);
@@ -128,13 +128,13 @@ TEST(NarrowWiden, AlwaysTerminated) {
     std::string n;
     narrow(L"plain ascii", n);
     EXPECT_EQ("plain ascii", n);
-    std::wstring w;
+    WideText w;
     widen("plain ascii", w);
     EXPECT_EQ(L"plain ascii", w);
     // In the "C" locale a Japanese character cannot be converted: the result
     // ends where the conversion stopped instead of running into garbage.
     std::setlocale(LC_ALL, "C");
-    narrow(std::wstring(L"ab") + static_cast<wchar_t>(0x65E5) + L"cd", n);
+    narrow(WideText(L"ab") + static_cast<wchar_t>(0x65E5) + L"cd", n);
     EXPECT_LE(n.size(), 2u);
     EXPECT_EQ(std::string::npos, n.find('\xCC'));
     narrow(L"", n);
