@@ -1,9 +1,8 @@
 // Whether a staged update is a whole jar: a complete zip archive, judged
 // from its end record and central directory, without unpacking anything;
-// and a jar's manifest, the one entry the launcher unpacks.
+// and a jar's manifest, the one entry the launcher unpacks (inflate.h).
 #pragma once
 
-#include <cstddef>
 #include <string>
 
 // Reads up to len bytes at offset into out: the count read (fewer at the
@@ -20,7 +19,3 @@ std::string zipFileFault(const std::string& path);
 // The text of the jar's META-INF/MANIFEST.MF, stored or deflated; empty
 // when the jar cannot be read or has none.
 std::string jarManifest(const std::string& path);
-
-// Unpacks size bytes of raw deflate data (RFC 1951) into out, at most
-// limit bytes of it; false when the data is damaged or unpacks to more.
-bool inflateData(const unsigned char* in, size_t size, std::string& out, size_t limit);

@@ -16,6 +16,7 @@
 #include "pathconst.h"
 #include "testutil.h"
 #include "xmlutil.h"
+#include "inflate.h"
 #include "zipcheck.h"
 
 using boost::property_tree::ptree;
