@@ -92,3 +92,18 @@ std::string pathForUser(const std::string& path) {
         return appDirForUser + ansiToUtf8(path.substr(appDir.size()));
     return ansiToUtf8(path);
 }
+
+std::string launcherName(const std::string& exeFileName) {
+    std::string name = exeFileName.substr(0, exeFileName.rfind('.'));
+    return name.empty() ? exeFileName : name;
+}
+
+std::string hashSuffix(const std::string& text) {
+    unsigned long hash = 2166136261UL;
+    for (size_t i = 0; i < text.size(); ++i)
+        hash = ((hash ^ static_cast<unsigned char>(text[i])) * 16777619UL) & 0xFFFFFFFFUL;
+    static const char digits[] = "0123456789abcdef";
+    std::string suffix = "-";
+    for (int shift = 28; shift >= 0; shift -= 4) suffix += digits[(hash >> shift) & 0xF];
+    return suffix;
+}

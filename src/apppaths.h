@@ -58,11 +58,21 @@ std::string currentModuleDirForUser();
 // A path below appDir as the user sees it (UTF-8), for messages.
 std::string pathForUser(const std::string& path);
 
-// POSIX: the folder name, made when missing, below the folder that the
-// environment variable xdgVariable names, else below ~/homeFolder (made
-// too): the user's own folders for caches and records. With its
-// separator; empty when there is none.
-std::string userFolder(const char* xdgVariable, const char* homeFolder, const std::string& name);
+// The user's own folders, each named name (made when missing), with its
+// separator; empty, with a userFolderRefused= line where one is unfit,
+// when there is none. For caches: in %LOCALAPPDATA% on Windows,
+// $XDG_CACHE_HOME or ~/.cache on POSIX.
+std::string userCacheFolder(const std::string& name);
+// For records such as a log: in %LOCALAPPDATA% on Windows, $XDG_STATE_HOME
+// or ~/.local/state on POSIX.
+std::string userStateFolder(const std::string& name);
+
+// The launcher's name: exeFileName less its extension.
+std::string launcherName(const std::string& exeFileName);
+
+// "-" and the FNV-1a hash of text: a short, stable name for it, such as
+// for an application folder in a file name of the user's folder.
+std::string hashSuffix(const std::string& text);
 
 // Whether the launcher may go on with modulePath as its own path. Without
 // a folder in it, every path would silently lead into the current directory.

@@ -32,7 +32,10 @@ static bool makeFolder(const std::string& dir) {
     return mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
-std::string userFolder(const char* xdgVariable, const char* homeFolder, const std::string& name) {
+// The folder name, made when missing, below the folder that the
+// environment variable xdgVariable names, else below ~/homeFolder (made
+// too).
+static std::string userFolder(const char* xdgVariable, const char* homeFolder, const std::string& name) {
     const char* xdg = getenv(xdgVariable);
     std::string base;
     if (xdg != NULL && xdg[0] == '/') {
@@ -63,4 +66,12 @@ std::string userFolder(const char* xdgVariable, const char* homeFolder, const st
     if (refusal.empty()) return folder + "/";
     writeLine(stdout, "userFolderRefused=" + folder + ": " + refusal);
     return std::string();
+}
+
+std::string userCacheFolder(const std::string& name) {
+    return userFolder("XDG_CACHE_HOME", ".cache", name);
+}
+
+std::string userStateFolder(const std::string& name) {
+    return userFolder("XDG_STATE_HOME", ".local/state", name);
 }

@@ -1,7 +1,7 @@
 #include "apppaths.h"
 #include "pathconst.h"
 
-#include "baseutil.h"
+#include "baseutil_win.h"
 
 #include <windows.h>
 #include <vector>
@@ -44,4 +44,27 @@ std::string currentModuleDirForUser() {
     WideText::size_type last = wide.find_last_of(L"\\/");
     if (last == WideText::npos) return std::string();
     return wideToUtf8(wide.substr(0, last + 1));
+}
+
+std::string userCacheFolder(const std::string& name) {
+    wchar_t base[MAX_PATH * 2];
+    DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", base, sizeof(base) / sizeof(base[0]));
+    if (n == 0 || n >= sizeof(base) / sizeof(base[0])) return std::string();
+    // Java is given paths in this folder, in the ANSI code page: a user name
+    // beyond it needs the short form, as for the launcher's own folder.
+    // Without either (short names can be off) nothing is made there.
+    std::string ansi;
+    if ((!toAnsiExactly(base, ansi) && !toAnsiExactly(shortPath(base), ansi)) || ansi.empty()) {
+        writeLine(stdout, "userFolderRefused=%LOCALAPPDATA%\\" + name +
+                              ": Java could not be given its path: it has neither an ANSI nor a short name");
+        return std::string();
+    }
+    std::string folder = joinPath(ansi, name, WindowsPaths, nativeLeadByte);
+    if (!CreateDirectoryA(folder.c_str(), NULL) && GetLastError() != ERROR_ALREADY_EXISTS) return std::string();
+    return folder + "\\";
+}
+
+std::string userStateFolder(const std::string& name) {
+    // %LOCALAPPDATA%\NAME\, as for the class archive, short forms included.
+    return userCacheFolder(name);
 }

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "baseutil.h"
+#include "baseutil_win.h"
 #include "procutil.h"
 
 int launcherArguments(int, char**, std::string& quoted, std::string& unpassable) {

@@ -96,3 +96,7 @@ bool writableForJava(bool testWriteSucceeded, Virtualization state) {
     // Java will not look and from where it is refused.
     return testWriteSucceeded && state != StillVirtualized;
 }
+
+bool folderWritable(const std::string& dir) {
+    return writableForJava(canCreateFilesIn(dir), virtualization);
+}

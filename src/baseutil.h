@@ -65,19 +65,6 @@ void openConsole();
 int fileExists(char* filePath);  // 1 when filePath is a file that can be opened for reading
 int createFile(char* filePath);  // writes "123456789"; 1 on success, else 0
 
-// Windows only: wide in the ANSI code page, and true, only when every
-// character has its exact counterpart there (Windows would otherwise put
-// in "?" or a look-alike, naming another file).
-bool toAnsiExactly(const WideText& wide, std::string& ansi);
-// Windows only: the short (8.3) form of an existing file or folder; empty
-// when there is none.
-WideText shortPath(const WideText& path);
-// Windows only: a path that the ANSI code page, and so Java, can use: as
-// it is, or its short (8.3) form; empty when it has neither.
-std::string usableAnsiPath(const WideText& wide);
-// Windows only: UTF-16 to UTF-8.
-std::string wideToUtf8(const WideText& wide);
-
 // Conversions in the C runtime's current locale; the result ends at the
 // first character that cannot be converted.
 void narrow(const WideText& src, std::string& dest);
@@ -128,13 +115,32 @@ extern Virtualization virtualization;
 // write: never while the launcher's writes may be virtualized.
 bool writableForJava(bool testWriteSucceeded, Virtualization state);
 
+// Whether the launcher may create files in dir (ending in a separator)
+// that Java may use: its test write, judged with the virtualization state.
+bool folderWritable(const std::string& dir);
+
+// A file's facts, or its absence.
+struct FileFacts {
+    std::string path;
+    bool exists;
+    unsigned long long size;
+    long long time;
+};
+// Platform: the facts of the file at path.
+FileFacts fileFacts(const std::string& path);
+// Platform: the jars (.jar, .JAR) in dir, sorted, each as dir + name.
+std::vector<std::string> jarsIn(const std::string& dir);
+// Platform: removes a file, read-only or not; false when it stays.
+bool removeFile(const std::string& path);
+// Platform: the names of the files in dir that begin with prefix.
+std::vector<std::string> namesStartingWith(const std::string& dir, const std::string& prefix);
+// Platform: the bytes that this user may still write on dir's volume; the
+// largest number when the system does not say.
+unsigned long long freeSpaceIn(const std::string& dir);
+
 // Called once at start: (Windows) DLLs only from the system folder, and
 // virtualization off, with a line when it was on. Nothing on POSIX.
 void guardProcess();
-// Windows: whether the console handler keeps the launcher running on this
-// console event (Ctrl+C, Ctrl+Break), so that it still waits for Java and
-// runs the updater; closing the console still ends it.
-bool consoleEventIgnored(unsigned long ctrlType);
 
 // A file opened for reads at any offset, shared with other readers, and
 // its size; NULL when it cannot be opened or is no file.

@@ -1,4 +1,4 @@
-#include "baseutil.h"
+#include "baseutil_win.h"
 
 #include "apppaths.h"
 
@@ -157,7 +157,7 @@ ReplaceResult replaceFile(const std::string& from, const std::string& to, unsign
     bool inTheWay = isFolder(from) || isFolder(to);
     // The test write that knows the token: into the VirtualStore it
     // "succeeds" where the real folder refuses.
-    return replaceResultOf(error, inTheWay, !inTheWay && writableForJava(canCreateFilesIn(drive + dir), virtualization));
+    return replaceResultOf(error, inTheWay, !inTheWay && folderWritable(drive + dir));
 }
 
 void* openFileForReading(const std::string& path, unsigned long long& size) {
@@ -348,4 +348,54 @@ long long steadyMilliseconds() {
     LARGE_INTEGER count, frequency;
     if (!QueryPerformanceFrequency(&frequency) || !QueryPerformanceCounter(&count)) return GetTickCount();
     return count.QuadPart / (frequency.QuadPart / 1000);
+}
+
+FileFacts fileFacts(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    FileFacts facts = {path, GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) != 0, 0, 0};
+    if (facts.exists) {
+        facts.size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        facts.time = static_cast<long long>((static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                            data.ftLastWriteTime.dwLowDateTime);
+    }
+    return facts;
+}
+
+std::vector<std::string> jarsIn(const std::string& dir) {
+    std::vector<std::string> jars;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((dir + "*.jar").c_str(), &found);  // any case, as Windows compares
+    if (search == INVALID_HANDLE_VALUE) return jars;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) jars.push_back(dir + found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    // A plain sort: the handful of jars of a folder.
+    for (size_t i = 1; i < jars.size(); ++i)
+        for (size_t j = i; j > 0 && jars[j] < jars[j - 1]; --j) jars[j].swap(jars[j - 1]);
+    return jars;
+}
+
+bool removeFile(const std::string& path) {
+    // DeleteFile refuses a read-only file, and the JVM makes its archives so.
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return DeleteFileA(path.c_str()) != 0;
+}
+
+std::vector<std::string> namesStartingWith(const std::string& dir, const std::string& prefix) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((dir + prefix + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) names.push_back(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+unsigned long long freeSpaceIn(const std::string& dir) {
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExA(dir.c_str(), &available, NULL, NULL)) return ~0ULL;
+    return available.QuadPart;
 }

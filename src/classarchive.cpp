@@ -64,21 +64,6 @@ std::string classArchiveDumpCommand(const std::string& java, int javaVersion, co
     return line + " -cp " + quoteArgument(classPath);
 }
 
-std::string launcherName(const std::string& exeFileName) {
-    std::string name = exeFileName.substr(0, exeFileName.rfind('.'));
-    return name.empty() ? exeFileName : name;
-}
-
-std::string hashSuffix(const std::string& text) {
-    unsigned long hash = 2166136261UL;
-    for (size_t i = 0; i < text.size(); ++i)
-        hash = ((hash ^ static_cast<unsigned char>(text[i])) * 16777619UL) & 0xFFFFFFFFUL;
-    static const char digits[] = "0123456789abcdef";
-    std::string suffix = "-";
-    for (int shift = 28; shift >= 0; shift -= 4) suffix += digits[(hash >> shift) & 0xF];
-    return suffix;
-}
-
 std::string classArchiveName(const std::string& exeFileName, const std::string& appDir, bool inUserFolder,
                              int javaVersion, const std::string& jvmOptions) {
     std::string name = launcherName(exeFileName);
@@ -89,12 +74,13 @@ std::string classArchiveName(const std::string& exeFileName, const std::string& 
 
 static const char NAMED[] = "\tClass-Path";
 
-std::string classArchiveRecord(const std::vector<FileFacts>& facts) {
+std::string classArchiveRecord(const std::vector<FileFacts>& files, const std::vector<FileFacts>& named) {
     std::string record;
-    for (size_t i = 0; i < facts.size(); ++i) {
-        record += facts[i].path + "\t";
-        record += facts[i].exists ? std::to_string(facts[i].size) + "\t" + std::to_string(facts[i].time) : "missing";
-        record += facts[i].named ? std::string(NAMED) + "\n" : "\n";
+    for (size_t i = 0; i < files.size() + named.size(); ++i) {
+        const FileFacts& f = i < files.size() ? files[i] : named[i - files.size()];
+        record += f.path + "\t";
+        record += f.exists ? std::to_string(f.size) + "\t" + std::to_string(f.time) : "missing";
+        record += i < files.size() ? "\n" : std::string(NAMED) + "\n";
     }
     return record;
 }
@@ -309,10 +295,6 @@ std::vector<std::string> classPathFiles(const std::string& cp, const std::string
     return files;
 }
 
-bool folderWritable(const std::string& dir) {
-    return writableForJava(canCreateFilesIn(dir), virtualization);
-}
-
 // The application's files are found from its own folder, where it runs.
 static std::string inAppDir(const std::string& path) {
     return path.empty() || isAbsolutePath(path, nativePathRules) ? path : appDir + path;
@@ -324,13 +306,10 @@ static std::vector<std::string> jarsInAppDir(const std::string& dir) {
 }
 
 static std::string currentRecord() {
-    std::vector<FileFacts> facts;
-    for (size_t i = 0; i < archiveFiles.size(); ++i) facts.push_back(fileFacts(archiveFiles[i]));
-    for (size_t i = 0; i < archiveNamed.size(); ++i) {
-        facts.push_back(fileFacts(archiveNamed[i]));
-        facts.back().named = true;
-    }
-    return classArchiveRecord(facts);
+    std::vector<FileFacts> files, named;
+    for (size_t i = 0; i < archiveFiles.size(); ++i) files.push_back(fileFacts(archiveFiles[i]));
+    for (size_t i = 0; i < archiveNamed.size(); ++i) named.push_back(fileFacts(archiveNamed[i]));
+    return classArchiveRecord(files, named);
 }
 
 // What the manifests of files name, and theirs in turn, as Java follows

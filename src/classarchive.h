@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "apppaths.h"
+#include "baseutil.h"
 
 extern std::string classArchive;  // the archive's path; empty: none this run
 extern int classArchiveJava;      // the major version of the JVM it is for
@@ -71,13 +72,6 @@ std::string classArchiveJobFault(const std::string& jobPath, const std::string& 
 // break that would add a line to a job or a record.
 bool hasControlCharacter(const std::string& text);
 
-// The launcher's name: exeFileName less its extension.
-std::string launcherName(const std::string& exeFileName);
-
-// "-" and the FNV-1a hash of text: a short, stable name for it, such as
-// for an application folder in a file name of the user's folder.
-std::string hashSuffix(const std::string& text);
-
 // The archive's file name: after the launcher (launcherName), and in the
 // user's folder, which applications of the same name share, also after
 // the application folder; with JVM options of the vendor's (jvmOptions),
@@ -85,18 +79,11 @@ std::string hashSuffix(const std::string& text);
 std::string classArchiveName(const std::string& exeFileName, const std::string& appDir, bool inUserFolder,
                              int javaVersion, const std::string& jvmOptions = std::string());
 
-// What an archive is made for: a file (the runtime's executable and release
-// file, each jar of the class path, each jar that a manifest's Class-Path
-// names: named) with its size and time, or its absence.
-struct FileFacts {
-    std::string path;
-    bool exists;
-    unsigned long long size;
-    long long time;
-    bool named;
-};
-// The record kept beside the archive: one line per file.
-std::string classArchiveRecord(const std::vector<FileFacts>& facts);
+// The record kept beside the archive, of what it is made for: one line per
+// file (the runtime's executable and release file, each jar of the class
+// path), then one per jar that a manifest's Class-Path names (named), each
+// with its size and time, or its absence.
+std::string classArchiveRecord(const std::vector<FileFacts>& files, const std::vector<FileFacts>& named);
 // The files of a record that a manifest's Class-Path named: unchanged as
 // long as the jars whose manifests named them are.
 std::vector<std::string> namedInRecord(const std::string& record);
@@ -117,29 +104,6 @@ std::vector<std::string> classPathFiles(const std::string& cp, const std::string
 std::vector<std::string> manifestClassPath(const std::string& manifest, const std::string& jarFolder,
                                            PathRules rules);
 
-// Whether the launcher may create files in dir (ending in a separator).
-bool folderWritable(const std::string& dir);
-
-// Platform: the user's folder for caches, below the local application data
-// (%LOCALAPPDATA% on Windows, $XDG_CACHE_HOME or ~/.cache on POSIX), in a
-// folder named name, made when missing; with its separator. Empty when
-// there is none.
-std::string userCacheFolder(const std::string& name);
-// Platform: the facts of the file at path.
-FileFacts fileFacts(const std::string& path);
-// Platform: the jars (.jar, .JAR) in dir, sorted, each as dir + name.
-std::vector<std::string> jarsIn(const std::string& dir);
-// Platform: removes a file, read-only or not; false when it stays.
-bool removeFile(const std::string& path);
-// Platform: this process's id, for names that two starts at once keep apart.
-unsigned long processId();
-// Platform: whether the process of that id still runs.
-bool processRunning(unsigned long pid);
-// Platform: the names of the files in dir that begin with prefix.
-std::vector<std::string> namesStartingWith(const std::string& dir, const std::string& prefix);
-// Platform: the bytes that this user may still write on dir's volume; the
-// largest number when the system does not say.
-unsigned long long freeSpaceIn(const std::string& dir);
 
 // The process whose making or recording left name behind, beside the
 // archive archiveName (ARCHIVE.PID.part, .part.record, .classlist, .job);

@@ -150,53 +150,6 @@ std::string chooseJavaRuntime(const std::string& javaPath, bool search, int minV
     return runtimes[chosen].executable;
 }
 
-// Where the PE signature stands, with its machine field; 0 when the bytes
-// hold none.
-static unsigned long peHeaderAt(const unsigned char* head, size_t size) {
-    if (size < 0x40 || head[0] != 'M' || head[1] != 'Z') return 0;
-    unsigned long pe = head[0x3C] | (head[0x3D] << 8) | (static_cast<unsigned long>(head[0x3E]) << 16) |
-                       (static_cast<unsigned long>(head[0x3F]) << 24);
-    if (pe == 0 || pe > size || size - pe < 6) return 0;
-    if (head[pe] != 'P' || head[pe + 1] != 'E' || head[pe + 2] != 0 || head[pe + 3] != 0) return 0;
-    return pe;
-}
-
-unsigned peMachine(const unsigned char* head, size_t size) {
-    unsigned long pe = peHeaderAt(head, size);
-    return pe == 0 ? 0 : head[pe + 4] | (head[pe + 5] << 8);
-}
-
-unsigned peSubsystem(const unsigned char* head, size_t size) {
-    unsigned long pe = peHeaderAt(head, size);
-    if (pe == 0) return 0;
-    // After the signature and the file header, at the same offset of the
-    // optional header in PE32 and PE32+.
-    unsigned long at = pe + 4 + 20 + 68;
-    if (at > size || size - at < 2) return 0;
-    return head[at] | (head[at + 1] << 8);
-}
-
-enum { MachineX86 = 0x014C, MachineX64 = 0x8664, MachineArm64 = 0xAA64 };
-
-bool machineRunsOn(unsigned machine, unsigned nativeMachine) {
-    if (machine == 0 || machine == nativeMachine || machine == MachineX86) return true;
-    // Windows 11 on ARM emulates x64 programs.
-    return machine == MachineX64 && nativeMachine == MachineArm64;
-}
-
-std::string machineName(unsigned machine) {
-    switch (machine) {
-    case MachineX86: return "x86";
-    case MachineX64: return "x64";
-    case MachineArm64: return "ARM64";
-    default: break;
-    }
-    static const char digits[] = "0123456789ABCDEF";
-    std::string hex = "0x";
-    for (int shift = 12; shift >= 0; shift -= 4) hex += digits[(machine >> shift) & 0xF];
-    return hex;
-}
-
 // ASCII letters only: the names of environment variables.
 static bool sameIgnoringCase(const WideText& text, size_t at, const wchar_t* word) {
     for (size_t i = 0; word[i] != L'\0'; ++i) {
@@ -224,4 +177,11 @@ WideText withNativeProgramFolders(const WideText& value, const WideText& program
         }
     }
     return out;
+}
+
+std::string foreignMachineOf(const std::string& executable) {
+    unsigned native = nativeMachine();
+    if (native == 0) return std::string();
+    unsigned machine = programMachine(executable);
+    return machineRunsOn(machine, native) ? std::string() : machineName(machine);
 }

@@ -17,21 +17,6 @@ struct JavaRuntime {
     std::string foreignMachine;  // the processor it is built for, when this system cannot run it
 };
 
-// The machine type of a PE image from its first bytes (0x014C x86, 0x8664
-// x64, 0xAA64 ARM64); 0 when they hold no PE header.
-unsigned peMachine(const unsigned char* head, size_t size);
-// The subsystem of a PE image from its first bytes (2 GUI, as javaw.exe;
-// 3 console, as java.exe); 0 when they do not hold it.
-unsigned peSubsystem(const unsigned char* head, size_t size);
-// Whether Windows on nativeMachine runs a program built for machine: x86
-// everywhere, x64 on x64 and (emulated) on ARM64, ARM64 on ARM64 only. An
-// unknown type (0) is not held against the program.
-bool machineRunsOn(unsigned machine, unsigned nativeMachine);
-// The processor's name for a line: "x86", "x64", "ARM64", else its number.
-std::string machineName(unsigned machine);
-// Platform (Windows): the machine this Windows runs on natively, whatever
-// this process is; 0 when it cannot tell.
-unsigned nativeMachine();
 // Platform: the processor executable is built for, when this system cannot
 // run it; empty when it can, or cannot tell (POSIX: always empty).
 std::string foreignMachineOf(const std::string& executable);
@@ -83,9 +68,6 @@ JavaRuntime javaRuntimeAt(const std::string& executable, const std::string& plac
 // Platform: whether path names a file a runtime can be started from
 // (POSIX: an executable one).
 bool isJavaProgram(const std::string& path);
-// Platform: path with its symbolic links resolved, as /usr/bin/java leads
-// to its runtime's home (POSIX); path itself on Windows.
-std::string resolvedProgram(const std::string& path);
 
 // The first of runtimes at or above minVersion (0: any); each is written
 // as a diagnostic line with its verdict. -1 when none fits.
@@ -99,8 +81,3 @@ std::string javaMissingMessage(const std::string& configuredForUser, int minVers
 // value, the keys applied: javaPath itself when it fits, else the first
 // runtime found that does; empty when none does.
 std::string chooseJavaRuntime(const std::string& javaPath, bool search, int minVersion);
-
-// POSIX: the search with its places given: JAVA_HOME's value, a folder of
-// runtime homes (/usr/lib/jvm), newest first, and PATH's value.
-std::vector<JavaRuntime> searchJavaRuntimesIn(const std::string& executableName, const std::string& javaHome,
-                                              const std::string& runtimesRoot, const std::string& pathValue);

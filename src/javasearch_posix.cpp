@@ -1,4 +1,4 @@
-#include "javasearch.h"
+#include "javasearch_posix.h"
 
 #include <dirent.h>
 #include <unistd.h>
@@ -9,15 +9,6 @@
 
 #include "baseutil.h"
 #include "procutil.h"
-
-std::string foreignMachineOf(const std::string&) {
-    return std::string();  // a runtime for another processor fails to start, as any program would
-}
-
-std::string resolvedProgram(const std::string& path) {
-    char buf[PATH_MAX];
-    return realpath(path.c_str(), buf) != NULL ? std::string(buf) : path;
-}
 
 bool isJavaProgram(const std::string& path) {
     std::string copy = path;

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "baseutil.h"
+#include "baseutil_win.h"
 #include "procutil.h"
 
 static WideText environmentValue(const wchar_t* name) {
@@ -17,42 +17,6 @@ static WideText environmentValue(const wchar_t* name) {
 bool isJavaProgram(const std::string& path) {
     std::string copy = path;
     return !path.empty() && fileExists(&copy[0]);
-}
-
-std::string resolvedProgram(const std::string& path) {
-    return path;
-}
-
-typedef BOOL(WINAPI* IsWow64Process2Proc)(HANDLE, USHORT*, USHORT*);
-
-unsigned nativeMachine() {
-    // Windows 10 1709 and later: looked up, not imported.
-    IsWow64Process2Proc isWow64Process2 = reinterpret_cast<IsWow64Process2Proc>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsWow64Process2")));
-    USHORT process = 0, native = 0;
-    if (isWow64Process2 != NULL && isWow64Process2(GetCurrentProcess(), &process, &native) && native != 0)
-        return native;
-    SYSTEM_INFO info;
-    GetNativeSystemInfo(&info);
-    switch (info.wProcessorArchitecture) {
-    case PROCESSOR_ARCHITECTURE_AMD64: return IMAGE_FILE_MACHINE_AMD64;
-    case PROCESSOR_ARCHITECTURE_ARM64: return 0xAA64;
-    case PROCESSOR_ARCHITECTURE_INTEL: return IMAGE_FILE_MACHINE_I386;
-    default: return 0;  // cannot tell: nothing is passed over
-    }
-}
-
-std::string foreignMachineOf(const std::string& executable) {
-    unsigned char head[4096];
-    unsigned long long size = 0;
-    void* file = openFileForReading(executable, size);
-    if (file == NULL) return std::string();
-    long got = readFileAt(file, 0, head, sizeof(head));
-    closeFileForReading(file);
-    unsigned machine = got > 0 ? peMachine(head, static_cast<size_t>(got)) : 0;
-    unsigned native = machine != 0 ? nativeMachine() : 0;
-    if (native == 0 || machineRunsOn(machine, native)) return std::string();
-    return machineName(machine);
 }
 
 // FOLDER\NAME, whether FOLDER ends in a backslash or not; empty when the

@@ -83,6 +83,34 @@ std::vector<std::string> absolutePathFolders(const std::string& pathValue, PathR
 // started, with this system's folders and PATH; empty when there is none.
 std::string findProgram(const std::string& program);
 
+// The machine type of a PE image from its first bytes (0x014C x86, 0x8664
+// x64, 0xAA64 ARM64); 0 when they hold no PE header.
+unsigned peMachine(const unsigned char* head, size_t size);
+// The subsystem of a PE image from its first bytes (2 GUI, as javaw.exe;
+// 3 console, as java.exe); 0 when they do not hold it.
+unsigned peSubsystem(const unsigned char* head, size_t size);
+// Whether Windows on nativeMachine runs a program built for machine: x86
+// everywhere, x64 on x64 and (emulated) on ARM64, ARM64 on ARM64 only. An
+// unknown type (0) is not held against the program.
+bool machineRunsOn(unsigned machine, unsigned nativeMachine);
+// The processor's name for a line: "x86", "x64", "ARM64", else its number.
+std::string machineName(unsigned machine);
+// Platform: the machine this Windows runs on natively, whatever this
+// process is; 0 when it cannot tell (POSIX: always).
+unsigned nativeMachine();
+// The machine and the subsystem of the program file at path; 0 when unknown.
+unsigned programMachine(const std::string& path);
+unsigned programSubsystem(const std::string& path);
+
+// Platform: path with its symbolic links resolved, as /usr/bin/java leads
+// to its runtime's home (POSIX); path itself on Windows.
+std::string resolvedProgram(const std::string& path);
+
+// Platform: this process's id, for names that two starts at once keep apart.
+unsigned long processId();
+// Platform: whether the process of that id still runs.
+bool processRunning(unsigned long pid);
+
 // Starts the launcher itself again in the background, detached from this
 // run (POSIX: a session of its own), with no output and no window, at the
 // lowest priority, with the environment variable name set to value, in

@@ -9,6 +9,7 @@
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -260,4 +261,21 @@ int runQuietly(const std::string& program, const std::string& commandLine, const
         }
         sleepMilliseconds(QUIET_POLL_MS);
     }
+}
+
+unsigned long processId() {
+    return static_cast<unsigned long>(getpid());
+}
+
+bool processRunning(unsigned long pid) {
+    return pid != 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
+
+std::string resolvedProgram(const std::string& path) {
+    char buf[PATH_MAX];
+    return realpath(path.c_str(), buf) != NULL ? std::string(buf) : path;
+}
+
+unsigned nativeMachine() {
+    return 0;  // a program for another processor fails to start, as any would
 }

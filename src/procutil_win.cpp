@@ -4,8 +4,7 @@
 #include <vector>
 
 #include "apppaths.h"
-#include "baseutil.h"
-#include "javasearch.h"
+#include "baseutil_win.h"
 
 ChildHandle childProcess = NULL;
 unsigned long childProcessId = 0;
@@ -35,19 +34,9 @@ struct ErrorCapture {
     std::vector<char> attributes;
 };
 
-static unsigned subsystemOf(const std::string& program) {
-    unsigned char head[4096];
-    unsigned long long size = 0;
-    void* file = openFileForReading(program, size);
-    if (file == NULL) return 0;
-    long got = readFileAt(file, 0, head, sizeof(head));
-    closeFileForReading(file);
-    return got > 0 ? peSubsystem(head, static_cast<size_t>(got)) : 0;
-}
-
 static bool captureErrors(const std::string& program, STARTUPINFOEXA& si, ErrorCapture& capture) {
     if (childErrorSink == NULL ||
-        !capturesChildErrors(!noHandle(STD_OUTPUT_HANDLE), !noHandle(STD_ERROR_HANDLE), subsystemOf(program)))
+        !capturesChildErrors(!noHandle(STD_OUTPUT_HANDLE), !noHandle(STD_ERROR_HANDLE), programSubsystem(program)))
         return false;
     SECURITY_ATTRIBUTES inherited = {sizeof(SECURITY_ATTRIBUTES), NULL, TRUE};
     HANDLE readEnd;
@@ -276,4 +265,40 @@ int runQuietly(const std::string& program, const std::string& commandLine, const
     GetExitCodeProcess(pi.hProcess, &code);
     CloseHandle(pi.hProcess);
     return static_cast<int>(code);
+}
+
+unsigned long processId() {
+    return GetCurrentProcessId();
+}
+
+bool processRunning(unsigned long pid) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    // Another user's process may refuse us: it runs all the same.
+    if (process == NULL) return GetLastError() == ERROR_ACCESS_DENIED;
+    bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return running;
+}
+
+typedef BOOL(WINAPI* IsWow64Process2Proc)(HANDLE, USHORT*, USHORT*);
+
+unsigned nativeMachine() {
+    // Windows 10 1709 and later: looked up, not imported.
+    IsWow64Process2Proc isWow64Process2 = reinterpret_cast<IsWow64Process2Proc>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsWow64Process2")));
+    USHORT process = 0, native = 0;
+    if (isWow64Process2 != NULL && isWow64Process2(GetCurrentProcess(), &process, &native) && native != 0)
+        return native;
+    SYSTEM_INFO info;
+    GetNativeSystemInfo(&info);
+    switch (info.wProcessorArchitecture) {
+    case PROCESSOR_ARCHITECTURE_AMD64: return IMAGE_FILE_MACHINE_AMD64;
+    case PROCESSOR_ARCHITECTURE_ARM64: return 0xAA64;
+    case PROCESSOR_ARCHITECTURE_INTEL: return IMAGE_FILE_MACHINE_I386;
+    default: return 0;  // cannot tell: nothing is passed over
+    }
+}
+
+std::string resolvedProgram(const std::string& path) {
+    return path;
 }

@@ -7,7 +7,6 @@
 #include "apppaths.h"
 #include "argutil.h"
 #include "baseutil.h"
-#include "classarchive.h"
 #include "procutil.h"
 
 // The file stays below this; when a line would pass it, the file becomes

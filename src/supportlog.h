@@ -51,10 +51,6 @@ private:
     void take(std::vector<std::string>& out, const std::string& line);
 };
 
-// Platform: the user's folder for such records ($XDG_STATE_HOME or
-// ~/.local/state on POSIX, %LOCALAPPDATA% on Windows), in a folder named
-// name, made when missing; with its separator. Empty when there is none.
-std::string userStateFolder(const std::string& name);
 // Platform: the local time now, as logTime gives it.
 std::string logTimeNow();
 // Platform: the system, its processor, and whether the launcher runs

@@ -15,10 +15,6 @@
 
 const char* const logLineEnd = "\n";
 
-std::string userStateFolder(const std::string& name) {
-    return userFolder("XDG_STATE_HOME", ".local/state", name);
-}
-
 std::string logTimeNow() {
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);

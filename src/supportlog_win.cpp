@@ -2,15 +2,9 @@
 
 #include <windows.h>
 
-#include "classarchive.h"
-#include "javasearch.h"
+#include "procutil.h"
 
 const char* const logLineEnd = "\r\n";
-
-std::string userStateFolder(const std::string& name) {
-    // %LOCALAPPDATA%\NAME\, as for the class archive, short forms included.
-    return userCacheFolder(name);
-}
 
 std::string logTimeNow() {
     FILETIME utc, local;

@@ -11,12 +11,18 @@
 #include "apppaths.h"
 #include "baseutil.h"
 #include "classarchive.h"
+#include "inflate.h"
 #include "javasearch.h"
+#ifdef _WIN32
+#include "baseutil_win.h"
+#else
+#include "javasearch_posix.h"
+#endif
 #include "main.h"
 #include "pathconst.h"
+#include "procutil.h"
 #include "testutil.h"
 #include "xmlutil.h"
-#include "inflate.h"
 #include "zipcheck.h"
 
 using boost::property_tree::ptree;
@@ -245,11 +251,11 @@ TEST(CommandLine, ClassArchiveOptions) {
 
 TEST(ClassArchive, TheRecordOfWhatItIsFor) {
     auto facts = [](const char* path, bool exists, unsigned long long size, long long time) {
-        FileFacts f = {path, exists, size, time, false};
+        FileFacts f = {path, exists, size, time};
         return f;
     };
     std::string made = classArchiveRecord({facts("/jdk/bin/java", true, 100, 5), facts("/jdk/release", true, 900, 5),
-                                           facts("/app/app.jar", true, 4000, 7)});
+                                           facts("/app/app.jar", true, 4000, 7)}, {});
     EXPECT_EQ("/jdk/bin/java\t100\t5\n/jdk/release\t900\t5\n/app/app.jar\t4000\t7\n", made);
     struct Case { const char* name; std::vector<FileFacts> now; const char* change; };
     const Case cases[] = {
@@ -267,18 +273,17 @@ TEST(ClassArchive, TheRecordOfWhatItIsFor) {
         {"a jar fewer", {facts("/jdk/bin/java", true, 100, 5), facts("/jdk/release", true, 900, 5)},
          "/app/app.jar is no longer used"},
     };
-    for (const Case& c : cases) EXPECT_EQ(c.change, classArchiveRecordChange(made, classArchiveRecord(c.now))) << c.name;
+    for (const Case& c : cases) EXPECT_EQ(c.change, classArchiveRecordChange(made, classArchiveRecord(c.now, {}))) << c.name;
     // An archive without a record (made by an older launcher) is made anew.
     EXPECT_EQ("no record of what it was made for", classArchiveRecordChange("", made));
     // A jar that a manifest named: a start takes it from the record.
     FileFacts dep = facts("/app/lib/dep.jar", true, 30, 3);
-    dep.named = true;
-    std::string withDep = classArchiveRecord({facts("/app/app.jar", true, 4000, 7), dep});
+    std::string withDep = classArchiveRecord({facts("/app/app.jar", true, 4000, 7)}, {dep});
     EXPECT_EQ("/app/app.jar\t4000\t7\n/app/lib/dep.jar\t30\t3\tClass-Path\n", withDep);
     EXPECT_EQ(std::vector<std::string>{"/app/lib/dep.jar"}, namedInRecord(withDep));
     dep.time = 4;
     EXPECT_EQ("/app/lib/dep.jar changed",
-              classArchiveRecordChange(withDep, classArchiveRecord({facts("/app/app.jar", true, 4000, 7), dep})));
+              classArchiveRecordChange(withDep, classArchiveRecord({facts("/app/app.jar", true, 4000, 7)}, {dep})));
 
     // The class path as Java runs it: the jar alone, else each entry, a
     // folder's "*" standing for its jars.

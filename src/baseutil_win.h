@@ -1,0 +1,24 @@
+// What only the Windows build has of the text and file helpers.
+#pragma once
+
+#include <string>
+
+#include "baseutil.h"
+
+// Wide in the ANSI code page, and true, only when every character has its
+// exact counterpart there (Windows would otherwise put in "?" or a
+// look-alike, naming another file).
+bool toAnsiExactly(const WideText& wide, std::string& ansi);
+// The short (8.3) form of an existing file or folder; empty when there is
+// none.
+WideText shortPath(const WideText& path);
+// A path that the ANSI code page, and so Java, can use: as it is, or its
+// short (8.3) form; empty when it has neither.
+std::string usableAnsiPath(const WideText& wide);
+// UTF-16 to UTF-8.
+std::string wideToUtf8(const WideText& wide);
+
+// Whether the console handler keeps the launcher running on this
+// console event (Ctrl+C, Ctrl+Break), so that it still waits for Java and
+// runs the updater; closing the console still ends it.
+bool consoleEventIgnored(unsigned long ctrlType);
