@@ -100,3 +100,9 @@ bool writableForJava(bool testWriteSucceeded, Virtualization state) {
 bool folderWritable(const std::string& dir) {
     return writableForJava(canCreateFilesIn(dir), virtualization);
 }
+
+int pathFileExists(const std::string& path) {
+    // fileExists wants a mutable copy.
+    std::string copy = path;
+    return fileExists(&copy[0]);
+}

@@ -63,6 +63,7 @@ char* stringToChar(std::string str);
 void openConsole();
 
 int fileExists(char* filePath);  // 1 when filePath is a file that can be opened for reading
+int pathFileExists(const std::string& path);  // the same, for a path that is not to be changed
 int createFile(char* filePath);  // writes "123456789"; 1 on success, else 0
 
 // Conversions in the C runtime's current locale; the result ends at the

@@ -1,4 +1,4 @@
-#include "baseutil.h"
+#include "baseutil_posix.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -288,4 +288,11 @@ unsigned long long freeSpaceIn(const std::string& dir) {
     struct statvfs st;
     if (statvfs(dir.empty() ? "." : dir.c_str(), &st) != 0) return ~0ULL;
     return static_cast<unsigned long long>(st.f_bavail) * st.f_frsize;
+}
+
+int aboveStandard(int fd) {
+    if (fd < 0 || fd > 2) return fd;
+    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    close(fd);
+    return moved;
 }

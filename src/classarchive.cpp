@@ -37,8 +37,7 @@ static std::string startMarkPath() {
 
 // A file, not a folder that happens to stand where the archive goes.
 static bool archiveThere() {
-    std::string path = classArchive;
-    return !path.empty() && fileExists(&path[0]) != 0;
+    return !classArchive.empty() && pathFileExists(classArchive) != 0;
 }
 
 std::string classArchiveOptions(int javaVersion, const std::string& archive, bool exists,

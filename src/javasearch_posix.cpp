@@ -11,8 +11,7 @@
 #include "procutil.h"
 
 bool isJavaProgram(const std::string& path) {
-    std::string copy = path;
-    return fileExists(&copy[0]) && access(path.c_str(), X_OK) == 0;
+    return pathFileExists(path) && access(path.c_str(), X_OK) == 0;
 }
 
 static bool newestFirst(const JavaRuntime& a, const JavaRuntime& b) {

@@ -15,8 +15,7 @@ static WideText environmentValue(const wchar_t* name) {
 }
 
 bool isJavaProgram(const std::string& path) {
-    std::string copy = path;
-    return !path.empty() && fileExists(&copy[0]);
+    return !path.empty() && pathFileExists(path);
 }
 
 // FOLDER\NAME, whether FOLDER ends in a backslash or not; empty when the

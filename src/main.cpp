@@ -27,14 +27,6 @@ int EXIT_doUpdate = 21;
 std::string javaMissing;
 size_t jvmOptionsEnd = 0;
 
-// fileExists wants a mutable copy of the path.
-static int pathFileExists(const std::string& path) {
-    char* copy = stringToChar(path);
-    int exists = fileExists(copy);
-    delete[] copy;
-    return exists;
-}
-
 std::string buildCommandLine(const std::string& javaPath, const std::string& Xmn,
                              const std::string& Xms, const std::string& Xmx,
                              const std::string& cp, const std::string& jar,

@@ -1,7 +1,7 @@
 #include "procutil.h"
 
 #include "apppaths.h"
-#include "baseutil.h"
+#include "baseutil_posix.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -24,15 +24,6 @@ ChildHandle childProcess = 0;
 unsigned long childProcessId = 0;
 ErrorSink childErrorSink = NULL;
 void (*childStarted)() = NULL;
-
-// Descriptors 0 to 2 may be closed: a pipe's ends are kept above them, so
-// that the launcher's own standard error stays closed.
-static int aboveStandard(int fd) {
-    if (fd > 2) return fd;
-    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    close(fd);
-    return moved;
-}
 
 void prepareProcessRunner() {
     // A starter that ignores SIGCHLD passes that on to us, and then the

@@ -280,6 +280,19 @@ void supportLogJavaStarted() {
     javaStartMs = steadyMilliseconds();
 }
 
+// The JVM's crash reports in folder (hs_err_pidPID.log), with their times.
+static std::vector<std::pair<std::string, long long> > crashReportsIn(const std::string& folder) {
+    std::vector<std::pair<std::string, long long> > reports;
+    std::vector<std::string> names = namesStartingWith(folder, "hs_err_pid");
+    for (size_t i = 0; i < names.size(); ++i) {
+        const std::string& name = names[i];
+        if (name.size() < 14 || name.compare(name.size() - 4, 4, ".log") != 0) continue;
+        FileFacts facts = fileFacts(folder + name);
+        if (facts.exists) reports.push_back(std::make_pair(folder + name, facts.time));
+    }
+    return reports;
+}
+
 void supportLogJavaEnded(int exitCode, unsigned long processId) {
     if (logFile == NULL) return;
     lockLog();
@@ -290,8 +303,7 @@ void supportLogJavaEnded(int exitCode, unsigned long processId) {
                    std::to_string(steadyMilliseconds() - javaStartMs) + " ms",
                false);
     std::string report = logFolder + "hs_err_pid" + std::to_string(processId) + ".log";
-    std::string copy = report;
-    if (processId == 0 || !fileExists(&copy[0])) return;
+    if (processId == 0 || !pathFileExists(report)) return;
     recordLine("crash report: " + report, false, true);
     // The folder keeps the newest few.
     std::vector<std::string> old = crashReportsToRemove(crashReportsIn(logFolder), CRASH_REPORTS_KEPT);

@@ -56,8 +56,6 @@ std::string logTimeNow();
 // Platform: the system, its processor, and whether the launcher runs
 // emulated on it.
 std::string systemDescription();
-// Platform: the crash reports in folder, with their times.
-std::vector<std::pair<std::string, long long> > crashReportsIn(const std::string& folder);
 // Platform: the log file, opened to append, shared with other starts and
 // renamable while open; NULL when it cannot be, and when path names no
 // regular file (a link, a FIFO: never waited on). Its size now.

@@ -1,8 +1,7 @@
 #include "supportlog.h"
 
-#include "apppaths.h"
+#include "baseutil_posix.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
@@ -32,22 +31,6 @@ std::string systemDescription() {
     return text;
 }
 
-std::vector<std::pair<std::string, long long> > crashReportsIn(const std::string& folder) {
-    std::vector<std::pair<std::string, long long> > reports;
-    DIR* dir = opendir(folder.c_str());
-    if (dir == NULL) return reports;
-    while (struct dirent* entry = readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name.compare(0, 10, "hs_err_pid") != 0 || name.size() < 14 || name.compare(name.size() - 4, 4, ".log") != 0)
-            continue;
-        struct stat st;
-        if (stat((folder + name).c_str(), &st) == 0)
-            reports.push_back(std::make_pair(folder + name, static_cast<long long>(st.st_mtime)));
-    }
-    closedir(dir);
-    return reports;
-}
-
 // The descriptor, plus one: NULL stays "none".
 void* openLogFile(const std::string& path) {
     int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
@@ -58,11 +41,7 @@ void* openLogFile(const std::string& path) {
     }
     // Never as a standard descriptor that the starter closed: lines for
     // standard error would land in it raw, and Java's would not be kept.
-    if (fd >= 0 && fd <= 2) {
-        int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-        close(fd);
-        fd = moved;
-    }
+    fd = aboveStandard(fd);
     return fd < 0 ? NULL : reinterpret_cast<void*>(static_cast<long>(fd) + 1);
 }
 

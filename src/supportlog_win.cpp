@@ -41,21 +41,6 @@ std::string systemDescription() {
     return text;
 }
 
-std::vector<std::pair<std::string, long long> > crashReportsIn(const std::string& folder) {
-    std::vector<std::pair<std::string, long long> > reports;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "hs_err_pid*.log").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return reports;
-    do {
-        long long time = static_cast<long long>((static_cast<unsigned long long>(found.ftLastWriteTime.dwHighDateTime) << 32) |
-                                                found.ftLastWriteTime.dwLowDateTime);
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-            reports.push_back(std::make_pair(folder + found.cFileName, time));
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return reports;
-}
-
 void* openLogFile(const std::string& path) {
     // Appends of other starts, and the renaming of a full log, go on while
     // it is open; Java does not inherit it.
