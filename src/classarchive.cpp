@@ -13,11 +13,11 @@
 #include "procutil.h"
 #include "zipcheck.h"
 
-std::string classArchive;
-int classArchiveJava = 0;
-
-// The rest of the state of this run: what the archive is for, and the class
-// list that the application's run records.
+// The state of this run: the archive's path (empty: none this run), the
+// major version of the JVM it is for, what it is for, and the class list
+// that the application's run records.
+static std::string classArchive;
+static int classArchiveJava = 0;
 static std::string archiveJava;        // the runtime's executable, found
 static std::string archiveClassPath;   // as the application runs with it
 static std::vector<std::string> archiveFiles;  // what the record is about
@@ -25,19 +25,19 @@ static std::vector<std::string> archiveNamed;  // and what manifests name
 static std::string classList;          // made for this run; empty: none
 static const char JOB_VARIABLE[] = "LAUNCHER_CLASS_ARCHIVE_JOB";
 
-static std::string recordPath() {
-    return classArchive + ".record";
+static std::string recordPathOf(const std::string& archive) {
+    return archive + ".record";
 }
 
 // Each start of the application writes its process id here, so that a
 // making in the background sees it come and gives way.
-static std::string startMarkPath() {
-    return classArchive + ".start";
+static std::string startMarkPathOf(const std::string& archive) {
+    return archive + ".start";
 }
 
 // A file, not a folder that happens to stand where the archive goes.
-static bool archiveThere() {
-    return !classArchive.empty() && pathFileExists(classArchive) != 0;
+static bool archiveThere(const std::string& archive) {
+    return !archive.empty() && pathFileExists(archive) != 0;
 }
 
 std::string classArchiveOptions(int javaVersion, const std::string& archive, bool exists,
@@ -304,11 +304,11 @@ static std::vector<std::string> jarsInAppDir(const std::string& dir) {
     return jarsIn(inAppDir(dir.empty() ? "./" : dir));
 }
 
-static std::string currentRecord() {
-    std::vector<FileFacts> files, named;
-    for (size_t i = 0; i < archiveFiles.size(); ++i) files.push_back(fileFacts(archiveFiles[i]));
-    for (size_t i = 0; i < archiveNamed.size(); ++i) named.push_back(fileFacts(archiveNamed[i]));
-    return classArchiveRecord(files, named);
+static std::string currentRecord(const std::vector<std::string>& files, const std::vector<std::string>& named) {
+    std::vector<FileFacts> fileNow, namedNow;
+    for (size_t i = 0; i < files.size(); ++i) fileNow.push_back(fileFacts(files[i]));
+    for (size_t i = 0; i < named.size(); ++i) namedNow.push_back(fileFacts(named[i]));
+    return classArchiveRecord(fileNow, namedNow);
 }
 
 // What the manifests of files name, and theirs in turn, as Java follows
@@ -350,10 +350,10 @@ static bool writeText(const std::string& path, const std::string& text) {
 
 // Whether the archive's volume has room for what = the recording or the
 // making; a line says why not.
-static bool roomFor(const std::string& folder, unsigned long long need, const std::string& what) {
-    unsigned long long free = freeSpaceIn(folder);
+static bool roomFor(const std::string& archive, unsigned long long need, const std::string& what) {
+    unsigned long long free = freeSpaceIn(folderOf(archive));
     if (free >= need) return true;
-    writeLine(stdout, "classArchive=" + classArchive + ": none this time: " + std::to_string(free >> 20) +
+    writeLine(stdout, "classArchive=" + archive + ": none this time: " + std::to_string(free >> 20) +
                           " MiB free on its disk, where " + what + " wants " + std::to_string(need >> 20) + " MiB");
     return false;
 }
@@ -406,20 +406,20 @@ void placeClassArchive(const std::string& javaPath, const std::string& jvmOption
     for (size_t i = 0; i < files.size(); ++i) archiveFiles.push_back(inAppDir(files[i]));
 
     removeLeftovers();
-    if (!archiveThere()) return;
-    std::string stored = fileText(recordPath());
+    if (!archiveThere(classArchive)) return;
+    std::string stored = fileText(recordPathOf(classArchive));
     archiveNamed = namedInRecord(stored);
-    std::string change = classArchiveRecordChange(stored, currentRecord());
+    std::string change = classArchiveRecordChange(stored, currentRecord(archiveFiles, archiveNamed));
     if (change.empty()) return;
     writeLine(stdout, "classArchiveStale=" + classArchive + ": " + change);
     removeClassArchive();
 }
 
 void removeClassArchive() {
-    if (!archiveThere()) return;
+    if (!archiveThere(classArchive)) return;
     // The JVM makes its archives read-only.
     if (removeFile(classArchive)) {
-        removeFile(recordPath());
+        removeFile(recordPathOf(classArchive));
         writeLine(stdout, "classArchiveRemoved=" + classArchive);
     } else {
         writeLine(stdout, "classArchiveNotRemoved=" + classArchive);
@@ -428,14 +428,14 @@ void removeClassArchive() {
 
 std::string classArchiveRunOptions() {
     if (classArchive.empty()) return std::string();
-    writeText(startMarkPath(), std::to_string(processId()));
-    if (archiveThere()) {
+    writeText(startMarkPathOf(classArchive), std::to_string(processId()));
+    if (archiveThere(classArchive)) {
         writeLine(stdout, "classArchive=" + classArchive + ": used");
         return classArchiveOptions(classArchiveJava, classArchive, true, "");
     }
     // A file of our own for the list: the JVM then never has to say that it
     // could not make one. Each start has its own, as two may run at once.
-    if (!roomFor(folderOf(classArchive), RECORDING_SPACE, "recording")) return std::string();
+    if (!roomFor(classArchive, RECORDING_SPACE, "recording")) return std::string();
     classList = classArchive + "." + std::to_string(processId()) + ".classlist";
     if (!writeText(classList, "")) {
         writeLine(stdout, "classArchive=" + classArchive + ": none this time: no list of classes can be made beside it");
@@ -453,7 +453,7 @@ void startClassArchiveMaker() {
     // An application that never got to run (the stand-in of a test, a JVM
     // that did not start) recorded nothing to make an archive of.
     FileFacts listed = fileFacts(list);
-    if (!listed.exists || listed.size == 0 || archiveThere()) {
+    if (!listed.exists || listed.size == 0 || archiveThere(classArchive)) {
         removeFile(list);
         return;
     }
@@ -482,10 +482,11 @@ void startClassArchiveMaker() {
     removeFile(list);
 }
 
-static std::string startMark;  // the start mark as the making last saw it
+// The making's: the start mark it watches, and its text as last seen.
+static std::string startMarkPath, startMark;
 
 static bool startCame() {
-    std::string now = fileText(startMarkPath());
+    std::string now = fileText(startMarkPath);
     bool came = now != startMark;
     startMark = now;
     return came;
@@ -547,12 +548,9 @@ int runClassArchiveJob() {
         return 1;
     }
     list = ownList;
-    classArchive = archive;
-    archiveFiles = files;
-    archiveNamed = namedByManifests(files);
     // What it is made for, as it is before the making: a file that changes
     // meanwhile makes the record differ, and the next start makes it anew.
-    std::string record = currentRecord();
+    std::string record = currentRecord(files, namedByManifests(files));
     // Under a name of its own, renamed into place when whole: no start
     // ever maps half an archive, and two makers at once leave one.
     std::string part = archive + "." + std::to_string(processId()) + ".part";
@@ -562,12 +560,13 @@ int runClassArchiveJob() {
     // half on two processors: a start of the application goes first, the
     // making waits until none has come for a while, and one that comes
     // meanwhile ends it, to begin again later.
-    startMark = fileText(startMarkPath());
+    startMarkPath = startMarkPathOf(archive);
+    startMark = fileText(startMarkPath);
     int made = RUN_GAVE_WAY;
     for (int attempt = 0; attempt < 3 && made == RUN_GAVE_WAY; ++attempt) {
         waitForNoStart(attempt == 0 ? QUIET_AFTER_END_MS : QUIET_AFTER_START_MS);
-        if (archiveThere()) break;  // made meanwhile by another start's making
-        if (!roomFor(folderOf(archive), MAKING_SPACE, "the making")) break;
+        if (archiveThere(archive)) break;  // made meanwhile by another start's making
+        if (!roomFor(archive, MAKING_SPACE, "the making")) break;
         removeFile(part);  // the JVM leaves a killed dump's output read-only
         made = runQuietly(values["java"], command, values["dir"], startCame);
     }
@@ -577,7 +576,7 @@ int runClassArchiveJob() {
     unsigned long error = 0;
     bool done = made == 0 && fileFacts(part).size > 0 && writeText(part + ".record", record) &&
                 replaceFile(part, archive, error) == Replaced &&
-                replaceFile(part + ".record", recordPath(), error) == Replaced;
+                replaceFile(part + ".record", recordPathOf(archive), error) == Replaced;
     if (!done) removeFile(part);
     removeFile(part + ".record");
     removeFile(list);

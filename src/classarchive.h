@@ -14,9 +14,6 @@
 #include "apppaths.h"
 #include "baseutil.h"
 
-extern std::string classArchive;  // the archive's path; empty: none this run
-extern int classArchiveJava;      // the major version of the JVM it is for
-
 // With the key set, from readBootXml: where the archive lives and what it
 // is for (the runtime that javaPath starts, the class path of jar, else of
 // cp). An archive made for anything else is removed, with a line that

@@ -258,7 +258,6 @@ TEST(ClassArchive, TheJobMakesTheArchiveInOneStep) {
                                               std::to_string(processId()) + ".part\narg[6]=-cp\narg[7]=app.jar\n"))
             << log;
     }
-    classArchive.clear();
 }
 
 TEST(UpdateLoop, HandlesDoNotGrowOverManyCycles) {
