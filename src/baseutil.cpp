@@ -15,8 +15,19 @@ std::string Replace(std::string src, std::string str1, std::string str2) {
     return src;
 }
 
-std::string messageFooter;
-void (*lineObserver)(const std::string& text, bool utf8) = NULL;
+static OutputWatcher outputWatcher = {NULL, NULL};
+
+void watchOutput(const OutputWatcher& watcher) {
+    outputWatcher = watcher;
+}
+
+void tellOutputWatcher(const std::string& text, bool utf8) {
+    if (outputWatcher.line != NULL) outputWatcher.line(text, utf8);
+}
+
+std::string messageFooter() {
+    return outputWatcher.footer != NULL ? outputWatcher.footer() : std::string();
+}
 
 std::vector<std::string> splitAt(const std::string& text, char separator) {
     std::vector<std::string> pieces;
@@ -32,7 +43,7 @@ std::vector<std::string> splitAt(const std::string& text, char separator) {
 }
 
 void writeLine(std::FILE* stream, const std::string& text) {
-    if (lineObserver != NULL) lineObserver(text, false);
+    tellOutputWatcher(text, false);
     // Standard output stays in its buffer until its order against something
     // else could show: a line on standard error, a message box, a child
     // (flushOutput). A write per line cost more than the rest of the start.

@@ -15,12 +15,19 @@ typedef std::basic_string<wchar_t, WideChars> WideText;
 void MessageBox2(std::string msg);
 // Shows an ASCII text in a modal error box (on POSIX: on standard error).
 void MessageBox2(const char* message);
-// UTF-8 text that every box ends with, when not empty: where the support
-// log is, so that a user can send it.
-extern std::string messageFooter;
-// When set, sees each line that writeLine writes (in the ANSI code page)
-// and each box's text (Windows; UTF-8), for the support log.
-extern void (*lineObserver)(const std::string& text, bool utf8);
+// Who else sees the launcher's output (the support log), registered once
+// at start: line sees each line that writeLine writes (in the ANSI code
+// page) and each box's text (Windows; UTF-8); footer gives the UTF-8 text
+// that every box ends with, when not empty (where the log is, so that a
+// user can send it). Either may be null.
+struct OutputWatcher {
+    void (*line)(const std::string& text, bool utf8);
+    std::string (*footer)();
+};
+void watchOutput(const OutputWatcher& watcher);
+// For the boxes of each platform: what the watcher is told, and the footer.
+void tellOutputWatcher(const std::string& text, bool utf8);
+std::string messageFooter();
 
 // UTF-16 on Windows; on POSIX the platform's wide characters (UTF-32).
 // Invalid UTF-8 is substituted, never an error; the text ends at a NUL.

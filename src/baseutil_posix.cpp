@@ -13,11 +13,11 @@
 // There is no message box: the text goes where the user or the starter
 // looks for errors.
 void MessageBox2(const char* message) {
-    writeLine(stderr, message + messageFooter);
+    writeLine(stderr, message + messageFooter());
 }
 
 void MessageBox2(std::string msg) {
-    writeLine(stderr, msg + messageFooter);
+    writeLine(stderr, msg + messageFooter());
 }
 
 WideText utf8ToWString(std::string utf8Str) {

@@ -26,15 +26,15 @@ typedef int(WINAPI* MessageBoxWProc)(HWND, LPCWSTR, LPCWSTR, UINT);
 
 void MessageBox2(const char* message) {
     // A footer is Japanese: the wide box shows it.
-    if (!messageFooter.empty()) return MessageBox2(std::string(message));
+    if (!messageFooter().empty()) return MessageBox2(std::string(message));
     flushOutput();  // the lines so far are out while the box waits
     MessageBoxAProc box = reinterpret_cast<MessageBoxAProc>(user32Proc("MessageBoxA"));
     if (box != NULL) box(NULL, message, "Error", MB_OK);
 }
 
 void MessageBox2(std::string msg) {
-    if (lineObserver != NULL) lineObserver("message box: " + msg, true);
-    WideText wStr = utf8ToWString(msg + messageFooter);
+    tellOutputWatcher("message box: " + msg, true);
+    WideText wStr = utf8ToWString(msg + messageFooter());
     flushOutput();
     MessageBoxWProc box = reinterpret_cast<MessageBoxWProc>(user32Proc("MessageBoxW"));
     if (box != NULL) box(NULL, wStr.c_str(), L"Error", MB_OK);

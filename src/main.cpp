@@ -263,6 +263,8 @@ int launcherMain(int argc, char** argv) {
         guardProcess();
         return setModuleFileName() == 0 ? 1 : runClassArchiveJob();
     }
+    watchOutput(supportLogOutput);
+    watchChildren(supportLogChildren);
     beginSupportLog();
     int status = launch(argc, argv);
     endSupportLog(status);

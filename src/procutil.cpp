@@ -2,6 +2,24 @@
 
 #include "baseutil.h"
 
+static ChildWatcher childWatcher = {NULL, NULL, NULL};
+
+void watchChildren(const ChildWatcher& watcher) {
+    childWatcher = watcher;
+}
+
+void childHasStarted() {
+    if (childWatcher.started != NULL) childWatcher.started();
+}
+
+bool childErrorsKept() {
+    return childWatcher.errors != NULL && childWatcher.keepsErrors != NULL && childWatcher.keepsErrors();
+}
+
+void keepChildErrors(const char* bytes, size_t len) {
+    childWatcher.errors(bytes, len);
+}
+
 static bool isBlank(char c) {
     return c == ' ' || c == '\t';
 }

@@ -21,21 +21,30 @@ extern ChildHandle childProcess;
 // Its process id.
 extern unsigned long childProcessId;
 
-// Where a child's standard error goes when the launcher has none of its
-// own to pass on (POSIX: descriptor 2 closed; Windows: as
+// Who else sees the children (the support log), registered once at start.
+// started is called by execute right after a child has started, while it
+// starts: work done there costs the start no time. Where keepsErrors says
+// so, a child's standard error goes to errors when the launcher has none
+// of its own to pass on (POSIX: descriptor 2 closed; Windows: as
 // capturesChildErrors says): each chunk, as the launcher drains it from a
 // pipe while it waits (on Windows, a thread of its own), so that the child
-// never waits on it. Null: nowhere, as without.
+// never waits on it. Else it goes nowhere, as without. Any may be null.
 typedef void (*ErrorSink)(const char* bytes, size_t len);
-extern ErrorSink childErrorSink;
+struct ChildWatcher {
+    void (*started)();
+    bool (*keepsErrors)();
+    ErrorSink errors;
+};
+void watchChildren(const ChildWatcher& watcher);
+// For the runner of each platform: what the watcher is told.
+void childHasStarted();
+bool childErrorsKept();
+void keepChildErrors(const char* bytes, size_t len);
 // Windows: whether a child's standard error goes to the sink. Only where
 // the launcher has neither standard output nor error, and only for a GUI
 // program (javaw.exe): a console program (java.exe) started so gets a
 // console window of its own, where its output shows as ever.
 bool capturesChildErrors(bool launcherHasOutput, bool launcherHasError, unsigned childSubsystem);
-// When set, called by execute right after a child has started, while it
-// starts: work done there costs the start no time.
-extern void (*childStarted)();
 
 // Starts program (found by findProgram) with lpCommandLine in lpCurrentDir
 // (NULL: the launcher's own) and, when doWait is non-zero, waits for it.

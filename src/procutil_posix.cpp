@@ -22,8 +22,6 @@ extern char** environ;
 
 ChildHandle childProcess = 0;
 unsigned long childProcessId = 0;
-ErrorSink childErrorSink = NULL;
-void (*childStarted)() = NULL;
 
 void prepareProcessRunner() {
     // A starter that ignores SIGCHLD passes that on to us, and then the
@@ -71,7 +69,7 @@ static std::vector<char*> argvOf(std::vector<std::string>& args) {
 // A pipe for the child's standard error where the launcher's own is
 // closed: its read end, or -1 where there is none to make.
 static int captureErrors(posix_spawn_file_actions_t& actions, int& writeEnd) {
-    if (childErrorSink == NULL || fcntl(2, F_GETFD) != -1) return -1;
+    if (!childErrorsKept() || fcntl(2, F_GETFD) != -1) return -1;
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) return -1;
     ends[0] = aboveStandard(ends[0]);
@@ -91,7 +89,7 @@ static bool drainErrors(int pipe) {
     for (;;) {
         ssize_t got = read(pipe, buffer, sizeof(buffer));
         if (got > 0) {
-            childErrorSink(buffer, static_cast<size_t>(got));
+            keepChildErrors(buffer, static_cast<size_t>(got));
             if (static_cast<size_t>(got) < sizeof(buffer)) return true;
         } else if (got < 0 && errno == EINTR) {
             continue;
@@ -172,7 +170,7 @@ int execute(const std::string& program, char* lpCommandLine, const char* lpCurre
     childProcessId = static_cast<unsigned long>(pid);
     writeLine(stdout, "execute:processId==" + std::to_string(static_cast<int>(getpid())));
     flushOutput();  // before the child's own output, which shares the stream
-    if (childStarted != NULL) childStarted();
+    childHasStarted();
     if (doWait == 0) {
         if (errors >= 0) close(errors);
         return 0;

@@ -8,14 +8,11 @@
 
 ChildHandle childProcess = NULL;
 unsigned long childProcessId = 0;
-ErrorSink childErrorSink = NULL;
-void (*childStarted)() = NULL;
 
 static DWORD WINAPI drainErrors(LPVOID pipe) {
-    ErrorSink sink = childErrorSink;
     char buffer[4096];
     DWORD got = 0;
-    while (ReadFile(pipe, buffer, sizeof(buffer), &got, NULL) && got > 0) sink(buffer, got);
+    while (ReadFile(pipe, buffer, sizeof(buffer), &got, NULL) && got > 0) keepChildErrors(buffer, got);
     CloseHandle(pipe);
     return 0;
 }
@@ -35,7 +32,7 @@ struct ErrorCapture {
 };
 
 static bool captureErrors(const std::string& program, STARTUPINFOEXA& si, ErrorCapture& capture) {
-    if (childErrorSink == NULL ||
+    if (!childErrorsKept() ||
         !capturesChildErrors(!noHandle(STD_OUTPUT_HANDLE), !noHandle(STD_ERROR_HANDLE), programSubsystem(program)))
         return false;
     SECURITY_ATTRIBUTES inherited = {sizeof(SECURITY_ATTRIBUTES), NULL, TRUE};
@@ -173,7 +170,7 @@ int execute(const std::string& program, char* lpCommandLine, const char* lpCurre
     }
     writeLine(stdout, "execute:processId==" + std::to_string(static_cast<int>(GetCurrentProcessId())));
     flushOutput();  // before the child's own output, which shares the stream
-    if (childStarted != NULL) childStarted();
+    childHasStarted();
     if (doWait == 0) {
         if (capturing) endCapture(capture, 0);
         return 0;

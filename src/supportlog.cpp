@@ -110,6 +110,11 @@ std::vector<std::string> ErrorLines::finish() {
     return out;
 }
 
+// What the log watches: the launcher's lines (kept, then written), and
+// once it is open, Java's standard error and starts; the boxes' footer.
+static bool watchingLines = false, keepingJavaErrors = false, watchingStarts = false;
+static std::string footer;
+
 static std::string pending;  // lines not yet in the file
 static bool headerDue = false;  // the header is not in it yet either
 
@@ -149,8 +154,8 @@ static bool rotateLog() {
 static void stopLog(const std::string& why) {
     if (logFile != NULL) closeLogFile(logFile);
     logFile = NULL;
-    lineObserver = NULL;
-    messageFooter.clear();
+    watchingLines = false;
+    footer.clear();
     writeLine(stdout, "logNotWritten=" + logPath + ": " + why);
 }
 
@@ -197,6 +202,7 @@ static void recordLine(const std::string& text, bool utf8, bool flush = false) {
 static const char BOX[] = "message box: ";
 
 static void observeLine(const std::string& text, bool utf8) {
+    if (!watchingLines) return;
     // A box waits for the user, who may look at the log meanwhile.
     recordLine(text, utf8, text.compare(0, sizeof(BOX) - 1, BOX) == 0);
 }
@@ -222,16 +228,28 @@ static void keepJavaError(const char* bytes, size_t len) {
 // starts, the header and the lines cost the start nothing: the launcher
 // would only wait.
 static void flushAtChildStart() {
+    if (!watchingStarts) return;
     lockLog();
     flushLog();
     unlockLog();
 }
 
+static bool keepsJavaErrors() {
+    return keepingJavaErrors;
+}
+
+static std::string boxFooter() {
+    return footer;
+}
+
+const OutputWatcher supportLogOutput = {observeLine, boxFooter};
+const ChildWatcher supportLogChildren = {flushAtChildStart, keepsJavaErrors, keepJavaError};
+
 void beginSupportLog() {
     startMs = steadyMilliseconds();
     pid = processId();
     keeping = true;
-    lineObserver = observeLine;
+    watchingLines = true;
 }
 
 void placeSupportLog(bool wanted) {
@@ -239,11 +257,8 @@ void placeSupportLog(bool wanted) {
     std::vector<KeptLine> lines;
     lines.swap(kept);
     keeping = false;
-    if (!wanted) {
-        lineObserver = NULL;
-        return;
-    }
-    lineObserver = NULL;  // until it is open
+    watchingLines = false;  // for good without the key; with it, until it is open
+    if (!wanted) return;
     logFolder = userStateFolder(launcherName(exeFileName));
     if (logFolder.empty()) {
         writeLine(stdout, "logNotWritten=the user's folder for it cannot be made");
@@ -264,10 +279,10 @@ void placeSupportLog(bool wanted) {
 
     headerDue = true;
     for (size_t i = 0; i < lines.size(); ++i) appendLines(lines[i].ms, lines[i].text, lines[i].utf8);
-    lineObserver = observeLine;
-    childErrorSink = keepJavaError;
-    childStarted = flushAtChildStart;
-    messageFooter = "\n\n起動の記録: " + ansiToUtf8(logPath) + " (お問い合わせの際はこのファイルを添えてください)";
+    watchingLines = true;
+    keepingJavaErrors = true;
+    watchingStarts = true;
+    footer = "\n\n起動の記録: " + ansiToUtf8(logPath) + " (お問い合わせの際はこのファイルを添えてください)";
     writeLine(stdout, "log=" + logPath);
 }
 
@@ -315,8 +330,8 @@ void endSupportLog(int status) {
     recordLine("exit status " + std::to_string(status), false, true);
     lockLog();
     closed = true;
-    lineObserver = NULL;
-    childStarted = NULL;
+    watchingLines = false;
+    watchingStarts = false;
     if (logFile != NULL) closeLogFile(logFile);
     logFile = NULL;
     unlockLog();

@@ -8,6 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "baseutil.h"
+#include "procutil.h"
+
+// What the log watches, for the launch frame to register once.
+extern const OutputWatcher supportLogOutput;
+extern const ChildWatcher supportLogChildren;
 // At the very start: lines are kept from here until the key is known.
 void beginSupportLog();
 // From readBootXml: with the key, the log is opened and the kept lines go
