@@ -13,6 +13,7 @@ import os
 import re
 import shutil
 import subprocess
+import textwrap
 import threading
 import time
 from pathlib import Path
@@ -153,10 +154,11 @@ class App:
         self.kind = kind
         self.root.mkdir(parents=True, exist_ok=True)
         exe = "launcher.exe" if kind == "wine" else "launcher"
-        java = "fakejava.exe" if kind == "wine" else "fakejava"
+        # The stand-in for Java's runtime, beside the launcher.
+        self.java_name = "fakejava.exe" if kind == "wine" else "fakejava"
         build = BUILD / WINE_BUILD if kind == "wine" else ROOT / os.environ.get("LAUNCHER_NATIVE_BUILD", "build/linux")
         shutil.copy2(build / exe, self.root / (exe_name or exe))
-        shutil.copy2(build / java, self.root / java)
+        shutil.copy2(build / self.java_name, self.root / self.java_name)
         self.exe = self.root / (exe_name or exe)
         self.sep = "\\" if kind == "wine" else "/"
 
@@ -170,12 +172,17 @@ class App:
         return self.path() + self.sep
 
     @property
+    def boot_path(self):
+        """The boot definition's path, as the launcher prints it."""
+        return self.app_dir + "config" + self.sep + "boot.xml"
+
+    @property
     def java(self):
         """The "java" value that runs the stand-in from this folder."""
-        return "${APP_DIR}" + ("fakejava.exe" if self.kind == "wine" else "fakejava")
+        return "${APP_DIR}" + self.java_name
 
     def java_path(self):
-        return self.app_dir + ("fakejava.exe" if self.kind == "wine" else "fakejava")
+        return self.app_dir + self.java_name
 
     def write_boot(self, content):
         (self.root / "config").mkdir(exist_ok=True)
@@ -327,7 +334,7 @@ def dismiss_box(window, env):
                    capture_output=True, timeout=10)
 
 
-def _dismiss_boxes(env, stop, at_box):
+def _dismiss_boxes(env, stop, at_box=None):
     while not stop.is_set():
         found = subprocess.run(["xdotool", "search", "--name", "^Error$"], env=env,
                                capture_output=True, text=True).stdout.split()
@@ -388,3 +395,55 @@ def launch(app, request):
     def _launch(**kw):
         return run(app, request, **kw)
     return _launch
+
+
+def expect_boot_failure(app, r, what, console_read=False):
+    """A boot definition that cannot be used: its reason (what) and the box,
+    exit status 1, and nothing after the lookups: nothing swapped, nothing
+    started."""
+    import transcript
+    assert r.returncode == 1
+    assert r.lines == transcript.head(app)[:6 if console_read else 5]
+    assert r.report == [what, BOOT_FAILURE.format(app.boot_path)]
+    assert app.runs() == []
+
+
+# Real applications for the real JVMs: the main one asks for its update
+# until the updater has left its mark beside it.
+MAIN_JAVA = """
+    import java.nio.file.*;
+    public class Main {
+        public static void main(String[] args) throws Exception {
+            Path updated = Paths.get("updated");
+            System.out.println("main: updated=" + Files.exists(updated));
+            System.exit(Files.exists(updated) ? 0 : 21);
+        }
+    }
+"""
+UPDATER_JAVA = """
+    import java.nio.file.*;
+    public class Main {
+        public static void main(String[] args) throws Exception {
+            Files.write(Paths.get("..", "updated"), new byte[0]);
+            System.out.println("updater: done in " + Paths.get("").toAbsolutePath());
+        }
+    }
+"""
+
+
+def build_jar(work, source, jar):
+    work.mkdir(parents=True)
+    (work / "Main.java").write_text(textwrap.dedent(source))
+    subprocess.run(["javac", "--release", "11", "Main.java"], cwd=work, check=True)
+    (work / "manifest.txt").write_text("Main-Class: Main\n")
+    subprocess.run(["jar", "cfm", str(jar), "manifest.txt", "Main.class"], cwd=work, check=True)
+
+
+def runtime(app, name, version):
+    """A stand-in runtime: a home with bin/ and a release file, below the
+    app's folder; its home and executable as the launcher names them."""
+    home = app.root / "runtimes" / name
+    (home / "bin").mkdir(parents=True)
+    shutil.copy2(app.root / app.java_name, home / "bin" / app.java_name)
+    (home / "release").write_text(f'IMPLEMENTOR="Test"\nJAVA_VERSION="{version}"\n')
+    return app.path("runtimes", name), app.path("runtimes", name, "bin", app.java_name)

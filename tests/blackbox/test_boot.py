@@ -5,19 +5,7 @@ import shutil
 import pytest
 
 import transcript
-from conftest import App, BOOT_FAILURE, run
-
-
-def boot_path(app):
-    return app.app_dir + "config" + app.sep + "boot.xml"
-
-
-def expect_failure(app, r, what, console_read=False):
-    assert r.returncode == 1
-    # Nothing after the lookups: nothing swapped, nothing started.
-    assert r.lines == transcript.head(app)[:6 if console_read else 5]
-    assert r.report == [what, BOOT_FAILURE.format(boot_path(app))]
-    assert app.runs() == []
+from conftest import App, BOOT_FAILURE, expect_boot_failure, run
 
 
 @pytest.mark.parametrize("name, content, what", [
@@ -32,7 +20,7 @@ def test_unusable_boot_definition(app, launch, name, content, what):
     if content is not None:
         app.write_boot(content)
     r = launch()
-    expect_failure(app, r, what.format(path=boot_path(app)))
+    expect_boot_failure(app, r, what.format(path=app.boot_path))
 
 
 def test_console_line_shows_the_value(app, launch):
@@ -60,7 +48,7 @@ def test_java_path_with_blank_is_quoted(tmp_path, kind, request):
     # not run in place of Java.
     app = App(tmp_path / "my app", kind)
     planted = tmp_path / ("my.exe" if kind == "wine" else "my")
-    shutil.copy2(app.root / ("fakejava.exe" if kind == "wine" else "fakejava"), planted)
+    shutil.copy2(app.root / app.java_name, planted)
     app.boot_items([("java", app.java), ("-jar", "app.jar")])
     app.script(0)
     r = run(app, request)
@@ -81,5 +69,5 @@ def test_failure_message_shows_a_non_ascii_folder_name(tmp_path, kind, request):
     app = App(tmp_path / "Café", kind)
     r = run(app, request)
     assert r.returncode == 1
-    assert r.messages == [BOOT_FAILURE.format(boot_path(app))]
+    assert r.messages == [BOOT_FAILURE.format(app.boot_path)]
     assert "Café" in r.messages[0]

@@ -12,8 +12,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import App, JDKS, run
-from test_loop import MAIN_JAVA, UPDATER_JAVA, build_jar
+from conftest import App, JDKS, MAIN_JAVA, UPDATER_JAVA, build_jar, run
 
 NATIVE = pytest.mark.kinds("native")
 # The launcher's own lines; everything else on standard output is Java's.

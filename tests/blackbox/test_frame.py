@@ -9,10 +9,6 @@ import transcript
 from conftest import BUILD, WINE64, NeverRan, run
 
 
-def boot_path(app):
-    return app.app_dir + "config" + app.sep + "boot.xml"
-
-
 def test_first_lines_name_the_launchers_own_folder(app, launch):
     r = launch()
     assert r.lines == transcript.head(app)[:5]
@@ -58,7 +54,7 @@ def test_debug_console_shows_standard_error_too(app, launch, request):
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
 
     r = launch(at_box=read_console)
-    path = boot_path(app)
+    path = app.boot_path
     assert screen.read_text(encoding="utf-8").splitlines() == [
         "bootXmPath=" + path, path, path + "(3): expected >"]
     # Standard error led into the console, so only the box reaches the starter.
@@ -70,7 +66,7 @@ def test_directory_named_debug_does_not_count(app, launch):
     (app.root / "debug").mkdir()
     r = launch()
     assert r.lines[2] == "debugFileExists=0"
-    assert r.lines[3] == "bootXmPath=" + boot_path(app)
+    assert r.lines[3] == "bootXmPath=" + app.boot_path
 
 
 def test_launcher_deep_below_the_path_limit(tmp_path, kind, request):
@@ -81,7 +77,7 @@ def test_launcher_deep_below_the_path_limit(tmp_path, kind, request):
     app = App(deep, kind)
     assert len(app.app_dir) > 300
     r = run(app, request)
-    assert r.lines[3] == "bootXmPath=" + boot_path(app)
+    assert r.lines[3] == "bootXmPath=" + app.boot_path
 
 
 @pytest.mark.kinds("wine")

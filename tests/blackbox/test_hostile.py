@@ -11,9 +11,8 @@ import tempfile
 
 import pytest
 
-import transcript
 from jars import WHOLE
-from conftest import App, BOOT_FAILURE, LAUNCH_ERROR, SLOWDOWN, Result
+from conftest import App, LAUNCH_ERROR, SLOWDOWN, Result, expect_boot_failure
 
 SECONDS = 10  # the longest any run may take
 
@@ -29,10 +28,6 @@ CUT_SHORT = ("unexpected end of data", "expected >", "expected =", "expected ' o
              "expected element name")
 
 
-def boot_path(app):
-    return app.app_dir + "config" + app.sep + "boot.xml"
-
-
 def stage(app):
     """A jar with its staged update beside it: a launcher that acted on a
     broken definition's "-jar" item would swap them."""
@@ -42,10 +37,7 @@ def stage(app):
 
 def expect_failure(app, r, what):
     assert r.elapsed < seconds(r)
-    assert r.returncode == 1
-    assert r.lines == transcript.head(app)[:5], "nothing after the reading"
-    assert r.report == [what, BOOT_FAILURE.format(boot_path(app))]
-    assert app.runs() == []
+    expect_boot_failure(app, r, what)
     assert (app.root / "app.jar").read_bytes() == b"old jar"
     assert (app.root / "app.up").read_bytes() == WHOLE
 
@@ -97,7 +89,7 @@ def test_unreadable(app, launch, name, content, what):
     app.write_boot(content)
     stage(app)
     r = launch(timeout=RUN_TIMEOUT)
-    expect_failure(app, r, what.format(path=boot_path(app)))
+    expect_failure(app, r, what.format(path=app.boot_path))
 
 
 def test_directory_in_place_of_the_file(app, launch):
@@ -105,7 +97,7 @@ def test_directory_in_place_of_the_file(app, launch):
     stage(app)
     r = launch(timeout=RUN_TIMEOUT)
     # POSIX opens a directory and fails at the first read; Windows does not open it.
-    what = (boot_path(app) + ": cannot open file" if app.kind == "wine"
+    what = (app.boot_path + ": cannot open file" if app.kind == "wine"
             else "basic_filebuf::underflow error reading the file: Is a directory")
     expect_failure(app, r, what)
 
@@ -128,7 +120,7 @@ def test_file_without_read_permission(kind):
         stage(app)
         proc = subprocess.run(as_nobody + [str(app.exe)], cwd="/", capture_output=True, timeout=RUN_TIMEOUT)
         r = Result(proc.returncode, proc.stdout, proc.stderr, "native", None, 0.0)
-        expect_failure(app, r, boot_path(app) + ": cannot open file")
+        expect_failure(app, r, app.boot_path + ": cannot open file")
     finally:
         shutil.rmtree(root)
 
@@ -147,7 +139,7 @@ def expected_for_cut(app, data):
         return NO_BOOT
     # Every fault is where the text ends: the line after the last newline.
     line = data.count(b"\n") + 1
-    return re.compile(re.escape(f"{boot_path(app)}({line}): ") + "(" + "|".join(map(re.escape, CUT_SHORT)) + ")")
+    return re.compile(re.escape(f"{app.boot_path}({line}): ") + "(" + "|".join(map(re.escape, CUT_SHORT)) + ")")
 
 
 def test_cut_short(app, launch):

@@ -12,8 +12,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import BUILD, LAUNCH_ERROR, SLOWDOWN, WINE, WINE_BUILD, App, run, user_variable
-from test_loop import JDKS, build_jar, runtime
+from conftest import BUILD, JDKS, LAUNCH_ERROR, SLOWDOWN, WINE, WINE_BUILD, App, build_jar, run, runtime, user_variable
 
 HEADER_TIME = re.compile(r"^==== \d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} [+-]\d\d:\d\d$")
 TIMED = re.compile(r"^\+(\d+) (.*)$")
@@ -97,6 +96,7 @@ def test_every_start_is_recorded(app, request, tmp_path):
     first = run(app, request, env=env)
     assert first.returncode == 0 and f"log={shown}" in first.lines, first.lines
     second = run(app, request, env=env)
+    assert second.returncode == 0
     blocks = records(log)
     assert len(blocks) == 2 and timed_lines(blocks[1])[-1] == "exit status 0"
     block = blocks[0]

@@ -4,14 +4,14 @@ import os
 import shutil
 import subprocess
 import tempfile
-import textwrap
 import time
 from pathlib import Path
 
 import pytest
 
 import transcript
-from conftest import App, BOOT_FAILURE, JAVA_MISSING, JDKS, LAUNCH_ERROR, SLOWDOWN, UPDATE_FAILURE, WINE, WINE64, run, user_variable, winpath
+from conftest import (App, BOOT_FAILURE, JAVA_MISSING, JDKS, LAUNCH_ERROR, MAIN_JAVA, SLOWDOWN, UPDATE_FAILURE,
+                      UPDATER_JAVA, WINE, WINE64, build_jar, run, runtime, user_variable, winpath)
 from jars import WHOLE
 
 
@@ -57,7 +57,7 @@ def relative_java(app):
     elsewhere = app.root.parent / "elsewhere"
     for folder in (app.root, elsewhere):
         (folder / "jre" / "bin").mkdir(parents=True)
-        shutil.copy2(app.root / ("fakejava.exe" if app.kind == "wine" else "fakejava"), folder / "jre" / "bin" / name)
+        shutil.copy2(app.root / (app.java_name), folder / "jre" / "bin" / name)
     return app.sep.join(["jre", "bin", name]), {"cwd": elsewhere}
 
 
@@ -84,7 +84,7 @@ def test_one_update_cycle(app, launch, start):
     assert app.runs("updater")[0]["args"] == app.runs()[0]["args"] == app.runs()[1]["args"]
     ran = {run["exe"] for where in ("", "updater") for run in app.runs(where, reads=True)}
     assert all(str(app.root.parent / "elsewhere") not in exe.replace("\\", "/") for exe in ran), ran
-    boot = app.app_dir + "config" + app.sep + "boot.xml"
+    boot = app.boot_path
     assert launch().messages == [BOOT_FAILURE.format(boot)]
 
 
@@ -134,7 +134,7 @@ def test_program_that_does_not_exist(app, launch):
 # whether the runtime on PATH is to run; the launcher starts in Downloads,
 # which holds a planted program of every name.
 def planted(app, tmp_path, java_name):
-    stand_in = app.root / ("fakejava.exe" if app.kind == "wine" else "fakejava")
+    stand_in = app.root / (app.java_name)
     downloads, runtime = tmp_path / "Downloads", tmp_path / "jdk" / "bin"
     for folder in (downloads, runtime):
         folder.mkdir(parents=True, exist_ok=True)
@@ -218,35 +218,6 @@ def test_child_killed_by_a_signal(app, launch):
     expect(app, r, transcript.launch(app.app_dir, cmd, 128 + 9))
 
 
-MAIN_JAVA = """
-    import java.nio.file.*;
-    public class Main {
-        public static void main(String[] args) throws Exception {
-            Path updated = Paths.get("updated");
-            System.out.println("main: updated=" + Files.exists(updated));
-            System.exit(Files.exists(updated) ? 0 : 21);
-        }
-    }
-"""
-UPDATER_JAVA = """
-    import java.nio.file.*;
-    public class Main {
-        public static void main(String[] args) throws Exception {
-            Files.write(Paths.get("..", "updated"), new byte[0]);
-            System.out.println("updater: done in " + Paths.get("").toAbsolutePath());
-        }
-    }
-"""
-
-
-def build_jar(work, source, jar):
-    work.mkdir(parents=True)
-    (work / "Main.java").write_text(textwrap.dedent(source))
-    subprocess.run(["javac", "--release", "11", "Main.java"], cwd=work, check=True)
-    (work / "manifest.txt").write_text("Main-Class: Main\n")
-    subprocess.run(["jar", "cfm", str(jar), "manifest.txt", "Main.class"], cwd=work, check=True)
-
-
 @pytest.mark.kinds("native")
 def test_real_jvm_cycle(tmp_path, kind, request):
     app = App(tmp_path / "app", kind)
@@ -286,17 +257,8 @@ def test_real_jvm_gets_the_jvm_options(tmp_path, kind, request):
     assert r.returncode == 0 and "launcher.test=yes" in r.lines, r.lines
 
 
-# Finding Java when boot.xml's is missing or too old: stand-in runtimes,
-# each a home with bin/ and a release file, found through JAVA_HOME, the
-# registry (Wine) or PATH (natively).
-def runtime(app, name, version):
-    home = app.root / "runtimes" / name
-    (home / "bin").mkdir(parents=True)
-    exe = "fakejava.exe" if app.kind == "wine" else "fakejava"
-    shutil.copy2(app.root / exe, home / "bin" / exe)
-    (home / "release").write_text(f'IMPLEMENTOR="Test"\nJAVA_VERSION="{version}"\n')
-    return app.path("runtimes", name), app.path("runtimes", name, "bin", exe)
-
+# Finding Java when boot.xml's is missing or too old: stand-in runtimes
+# (runtime) found through JAVA_HOME, the registry (Wine) or PATH (natively).
 
 REG = r"HKLM\SOFTWARE"
 
@@ -389,7 +351,7 @@ SEARCHES = [
 
 @pytest.mark.parametrize("items, layout", SEARCHES)
 def test_java_search(app, request, items, layout):
-    configured = "${APP_DIR}jre" + app.sep + "bin" + app.sep + ("fakejava.exe" if app.kind == "wine" else "fakejava")
+    configured = "${APP_DIR}jre" + app.sep + "bin" + app.sep + (app.java_name)
     app.boot_items([("java", configured), ("-Xmx", "64m"), ("-jar", "app.jar")] + items)
     app.script(0)
     app.env, app.cleanup = request.getfixturevalue("wine_env") if app.kind == "wine" else os.environ, []
@@ -474,7 +436,7 @@ def test_class_archive(app, launch, version, archived, staged, options):
         stored.chmod(0o444)
     if archived == CURRENT:
         home = app.root / "runtimes" / "jdk"
-        exe_file = home / "bin" / ("fakejava.exe" if app.kind == "wine" else "fakejava")
+        exe_file = home / "bin" / (app.java_name)
         (app.root / "app.jar").touch()
         Path(str(stored) + ".record").write_text(
             file_record(app, exe_file, exe) + file_record(app, home / "release", app.path("runtimes", "jdk", "release"))
@@ -567,7 +529,7 @@ def test_a_relative_java_is_the_applications_wherever_the_launcher_starts(app, r
     # with a runtime of its own: only the application's runs, for the
     # version check, the application's run, the class archive's record and
     # its making in the background.
-    exe = "fakejava.exe" if app.kind == "wine" else "fakejava"
+    exe = app.java_name
     _, _ = runtime(app, "jre", "17.0.9")
     (app.root / "runtimes" / "jre" / "release").write_text('JAVA_VERSION="17.0.9"\n')
     docs = tmp_path / "docs"

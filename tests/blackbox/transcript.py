@@ -3,7 +3,7 @@
 
 def head(app, console="", argc=1):
     """From the argument lines to the "console=" line."""
-    boot = app.app_dir + "config" + app.sep + "boot.xml"
+    boot = app.boot_path
     return ["argc=%d" % argc, "argv[0]=" + app.path(app.exe.name),
             "debugFileExists=0", "bootXmPath=" + boot, boot, "console=" + console]
 
