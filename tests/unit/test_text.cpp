@@ -165,10 +165,17 @@ TEST(Files, ExistsAndCreate) {
 
 // Only where a box can be shown and someone dismisses it: the black-box
 // harness runs this with a display and its watcher.
+std::vector<std::string> boxesSeen;
+
 TEST(MessageBoxes, AsciiBoxReturnsWhenDismissed) {
     if (std::getenv("LAUNCHER_SHOW_BOXES") == NULL) GTEST_SKIP() << "needs a display and a watcher";
+    // Both return once dismissed; the wide one's text reaches the log too.
+    OutputWatcher watcher = {[](const std::string& text, bool utf8) { if (utf8) boxesSeen.push_back(text); }, NULL};
+    watchOutput(watcher);
     MessageBox2("CloseHandle(hThread)");
     MessageBox2(std::string("\xE6\x9B\xB4\xE6\x96\xB0"));
+    watchOutput(OutputWatcher{NULL, NULL});
+    EXPECT_EQ(std::vector<std::string>{"message box: \xE6\x9B\xB4\xE6\x96\xB0"}, boxesSeen);
 }
 
 }  // namespace
