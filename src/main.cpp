@@ -25,28 +25,38 @@ std::string passedArguments;
 std::string jar2;
 int EXIT_doUpdate = 21;
 std::string javaMissing;
-size_t jvmOptionsEnd = 0;
 
-std::string buildCommandLine(const std::string& javaPath, const std::string& Xmn,
-                             const std::string& Xms, const std::string& Xmx,
-                             const std::string& cp, const std::string& jar,
-                             const std::string& args, const std::string& javaMainClass,
-                             const std::string& jvmOptions) {
+// javaCommandLine's two parts: options of the launcher's own go between
+// them, after the vendor's, so that ours hold.
+static std::string javaOptions, javaClasses;
+
+std::string javaOptionsPart(const std::string& javaPath, const std::string& Xmn, const std::string& Xms,
+                            const std::string& Xmx, const std::string& jvmOptions) {
     std::string javaOption;
     if (isEmpty(Xmn) == 0) javaOption += " " + jop_Xmn + Xmn;
     if (isEmpty(Xms) == 0) javaOption += " " + jop_Xms + Xms;
     if (isEmpty(Xmx) == 0) javaOption += " " + jop_Xmx + Xmx;
     // Before -jar: after it Java would take them as the application's own.
     if (isEmpty(jvmOptions) == 0) javaOption += " " + jvmOptions;
+    return javaPath + " " + javaOption;
+}
 
-    std::string commandLine = javaPath;
-    commandLine += " ";
-    commandLine += javaOption;
-    if (isEmpty(cp) == 0) commandLine += " -cp " + cp;
-    if (isEmpty(jar) == 0) commandLine += " -jar " + jar;
-    if (isEmpty(args) == 0) commandLine += " " + args;
-    if (isEmpty(javaMainClass) == 0) commandLine += " " + javaMainClass;
-    return commandLine;
+std::string javaClassPart(const std::string& cp, const std::string& jar, const std::string& args,
+                          const std::string& javaMainClass) {
+    std::string part;
+    if (isEmpty(cp) == 0) part += " -cp " + cp;
+    if (isEmpty(jar) == 0) part += " -jar " + jar;
+    if (isEmpty(args) == 0) part += " " + args;
+    if (isEmpty(javaMainClass) == 0) part += " " + javaMainClass;
+    return part;
+}
+
+std::string buildCommandLine(const std::string& javaPath, const std::string& Xmn,
+                             const std::string& Xms, const std::string& Xmx,
+                             const std::string& cp, const std::string& jar,
+                             const std::string& args, const std::string& javaMainClass,
+                             const std::string& jvmOptions) {
+    return javaOptionsPart(javaPath, Xmn, Xms, Xmx, jvmOptions) + javaClassPart(cp, jar, args, javaMainClass);
 }
 
 std::string replacePlaceholders(const std::string& javaPath, const std::string& appDirValue,
@@ -123,12 +133,11 @@ void readBootXml(std::string bootXmPath) {
     }
     javaPath = quoteJavaPath(javaPath, pathFileExists(javaPath));
 
-    std::string commandLine = buildCommandLine(javaPath, Xmn, Xms, Xmx, cp, jar, args, javaMainClass, jvmOptions);
-    // Options of the launcher's own go after the vendor's, so that ours
-    // hold; an archive made under other options is another file.
-    jvmOptionsEnd = buildCommandLine(javaPath, Xmn, Xms, Xmx, "", "", "", "", jvmOptions).size();
+    // An archive made under other options is another file.
     if (isTrue(classArchiveValue)) placeClassArchive(javaPath, jvmOptions, cp, jar);
-    javaCommandLine = commandLine;
+    javaOptions = javaOptionsPart(javaPath, Xmn, Xms, Xmx, jvmOptions);
+    javaClasses = javaClassPart(cp, jar, args, javaMainClass);
+    javaCommandLine = javaOptions + javaClasses;
     javaProgram = programOfJavaValue(javaPath);
     jar2 = jar;
     passArgs = isTrue(passArgsValue);
@@ -137,20 +146,17 @@ void readBootXml(std::string bootXmPath) {
 // The command line with JVM options of the launcher's own, each after a
 // blank, after the vendor's and before the class path.
 static std::string withOptions(const std::string& options) {
-    if (options.empty()) return javaCommandLine;
-    size_t at = jvmOptionsEnd < javaCommandLine.size() ? jvmOptionsEnd : javaCommandLine.size();
-    return javaCommandLine.substr(0, at) + options + javaCommandLine.substr(at);
+    return javaOptions + options + javaClasses;
 }
 
 std::string mainCommandLine(const std::string& archiveOptions) {
     return withOptions(supportLogJavaOptions() + archiveOptions) + passedArguments;
 }
 
-int readLauncherArguments(int argc, char** argv) {
+std::string readLauncherArguments(int argc, char** argv) {
     std::string unpassable;
-    if (launcherArguments(argc, argv, passedArguments, unpassable)) return 1;
-    MessageBox2(unpassableArgumentMessage(unpassable));
-    return 0;
+    if (launcherArguments(argc, argv, passedArguments, unpassable)) return std::string();
+    return unpassableArgumentMessage(unpassable);
 }
 
 void renameUpFile() {
@@ -271,28 +277,24 @@ int launcherMain(int argc, char** argv) {
     return status;
 }
 
-static int launch(int argc, char** argv) {
-    bufferOutput();
-    writeLine(stdout, "argc=" + std::to_string(argc));
-    writeLine(stdout, std::string("argv[0]=") + (argc > 0 ? argv[0] : ""));
-    int retCode = 0;
-    guardProcess();
-    prepareProcessRunner();
-    if (setModuleFileName() == 0) {
-        // Every path below would lead into the current directory: touch nothing.
-        std::string folder = currentModuleDirForUser();
-        if (!folder.empty()) {
-            // Windows knows the folder, but it has no name that the ANSI
-            // code page, and so Java, can use.
-            writeLine(stderr, "the launcher's folder has no ANSI or short name: " + folder);
-            MessageBox2(folderUnusableMessage(folder));
-            return 1;
-        }
-        writeLine(stderr, "cannot find the launcher's own path");
-        MessageBox2(std::string(ownLocationUnknownMessage));  // UTF-8: the wide box
-        return 1;
-    }
+// Each stage before the swap tells the frame why nothing may run: the text
+// of the one box that the frame shows (UTF-8), empty when it went well.
 
+static std::string findOwnFolder() {
+    if (setModuleFileName() != 0) return std::string();
+    // Every path below would lead into the current directory: touch nothing.
+    std::string folder = currentModuleDirForUser();
+    if (!folder.empty()) {
+        // Windows knows the folder, but it has no name that the ANSI
+        // code page, and so Java, can use.
+        writeLine(stderr, "the launcher's folder has no ANSI or short name: " + folder);
+        return folderUnusableMessage(folder);
+    }
+    writeLine(stderr, "cannot find the launcher's own path");
+    return ownLocationUnknownMessage;
+}
+
+static std::string readBootDefinition() {
     std::string debugFilePath = appDir;
     debugFilePath += fileSep;
     debugFilePath += "debug";
@@ -310,20 +312,28 @@ static int launch(int argc, char** argv) {
         readBootXml(bootXmPath);
     } catch (const std::exception& ex) {
         writeLine(stderr, ex.what());
-        std::string msg = bootFailureMessage(bootXmPath);
-        MessageBox2(msg);
+        return bootFailureMessage(bootXmPath);
+    }
+    return javaMissing;  // no runtime fits: no swap, no process
+}
+
+static int launch(int argc, char** argv) {
+    bufferOutput();
+    writeLine(stdout, "argc=" + std::to_string(argc));
+    writeLine(stdout, std::string("argv[0]=") + (argc > 0 ? argv[0] : ""));
+    guardProcess();
+    prepareProcessRunner();
+    std::string failure = findOwnFolder();
+    if (failure.empty()) failure = readBootDefinition();
+    if (failure.empty() && passArgs) failure = readLauncherArguments(argc, argv);
+    if (!failure.empty()) {
+        MessageBox2(failure);
         return 1;
     }
-    if (!javaMissing.empty()) {
-        // Nothing could run: no swap, no process.
-        MessageBox2(javaMissing);
-        return 1;
-    }
-    if (passArgs && !readLauncherArguments(argc, argv)) return 1;
 
     renameUpFile();
     runUpdateLoop();
     releaseChildProcess();
     startClassArchiveMaker();
-    return retCode;
+    return 0;
 }

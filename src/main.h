@@ -11,12 +11,15 @@ extern std::string passedArguments;  // those arguments, quoted, each after a bl
 extern std::string jar2;             // the "-jar" item exactly as the file gives it
 extern int EXIT_doUpdate;            // the main application asks for the updater
 extern std::string javaMissing;      // the message when no Java runtime fits; empty when one does
-extern size_t jvmOptionsEnd;         // where in javaCommandLine the JVM's options end
 
 // The command line from the looked-up values, the placeholders of javaPath
 // (and jvmOptions) already replaced: javaPath, a blank, each memory option
-// after a blank, jvmOptions after a blank, " -cp ", " -jar ", then args and
-// the main class each after a blank.
+// after a blank, jvmOptions after a blank (javaOptionsPart), then " -cp ",
+// " -jar ", args and the main class each after a blank (javaClassPart).
+std::string javaOptionsPart(const std::string& javaPath, const std::string& Xmn, const std::string& Xms,
+                            const std::string& Xmx, const std::string& jvmOptions);
+std::string javaClassPart(const std::string& cp, const std::string& jar, const std::string& args,
+                          const std::string& javaMainClass);
 std::string buildCommandLine(const std::string& javaPath, const std::string& Xmn,
                              const std::string& Xms, const std::string& Xmx,
                              const std::string& cp, const std::string& jar,
@@ -48,9 +51,9 @@ std::string updateFailureMessage(int exitCode2);
 // The message for a launcher argument that cannot reach Java intact (UTF-8).
 std::string unpassableArgumentMessage(const std::string& argument);
 
-// Fills passedArguments. 0 when an argument cannot be passed: the user has
-// been told which, and nothing may start.
-int readLauncherArguments(int argc, char** argv);
+// Fills passedArguments. When an argument cannot be passed, the message
+// that names it, and nothing may start; else empty.
+std::string readLauncherArguments(int argc, char** argv);
 
 void readBootXml(std::string bootXmPath);
 void renameUpFile();

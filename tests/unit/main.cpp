@@ -1,6 +1,38 @@
 #include <gtest/gtest.h>
 
+#include "apppaths.h"
+#include "baseutil.h"
+#include "main.h"
 #include "testutil.h"
+
+namespace {
+
+// The process-wide values that tests set (the launcher's paths, a command
+// line, the token's state), as they were before each test, and again after
+// it: no test's leftovers decide another's outcome.
+class RestoresGlobals : public testing::EmptyTestEventListener {
+    struct Values {
+        std::string appDir, exeFileName, parentDir, appDirForUser;
+        std::string javaCommandLine, javaProgram, passedArguments, jar2, javaMissing;
+        int passArgs, exitDoUpdate;
+        Virtualization virtualization;
+    } saved_;
+
+public:
+    void OnTestStart(const testing::TestInfo&) override {
+        saved_ = {appDir, exeFileName, parentDir, appDirForUser, javaCommandLine, javaProgram, passedArguments,
+                  jar2, javaMissing, passArgs, EXIT_doUpdate, virtualization};
+    }
+    void OnTestEnd(const testing::TestInfo&) override {
+        appDir = saved_.appDir, exeFileName = saved_.exeFileName, parentDir = saved_.parentDir;
+        appDirForUser = saved_.appDirForUser, javaCommandLine = saved_.javaCommandLine;
+        javaProgram = saved_.javaProgram, passedArguments = saved_.passedArguments, jar2 = saved_.jar2;
+        javaMissing = saved_.javaMissing, passArgs = saved_.passArgs, EXIT_doUpdate = saved_.exitDoUpdate;
+        virtualization = saved_.virtualization;
+    }
+};
+
+}  // namespace
 
 // The test binary doubles as a helper process (holding a file lock), so the
 // tests can make another process interfere without another program.
@@ -8,6 +40,7 @@ int main(int argc, char** argv) {
     int helper = runHelperMode(argc, argv);
     if (helper >= 0) return helper;
     testing::InitGoogleTest(&argc, argv);
+    testing::UnitTest::GetInstance()->listeners().Append(new RestoresGlobals);
     int failed = RUN_ALL_TESTS();
     // A failed run leaves its folders to look at.
     if (failed == 0) removeTempDirs();

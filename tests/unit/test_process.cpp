@@ -267,8 +267,10 @@ TEST(UpdateLoop, HandlesDoNotGrowOverManyCycles) {
     std::string dir = makeTempDir();
     makeDir(dir + "updater");
     setModulePaths(dir + "launcher", nativePathRules);
-    javaCommandLine = fakeJavaPath() + " -jar app.jar";
-    javaProgram = fakeJavaPath();
+    writeFile(dir + "boot.xml", "<boot><item key='java' value='" + fakeJavaPath() + "'/><item key='-jar' value='app.jar'/></boot>");
+    testing::internal::CaptureStdout();
+    readBootXml(dir + "boot.xml");
+    testing::internal::GetCapturedStdout();
 
     // One cycle first, so that whatever the first start opens for good is
     // already counted.
