@@ -5,7 +5,9 @@
 std::string appDir;
 std::string exeFileName;
 std::string parentDir;
-std::string appDirForUser;
+// appDir as the user sees it, in UTF-8: never a short (8.3) form, never
+// "?" for a character the ANSI code page lacks.
+static std::string appDirForUser;
 
 static bool isSeparator(char c, PathRules rules) {
     return c == '/' || (rules == WindowsPaths && c == '\\');

@@ -41,10 +41,6 @@ std::string parentDirOf(const std::string& dir, PathRules rules, LeadByteTest le
 // Fills appDir, exeFileName and parentDir from the executable's full path.
 void setModulePaths(const std::string& modulePath, PathRules rules, LeadByteTest leadByte = 0);
 
-// appDir as the user sees it, in UTF-8: never a short (8.3) form, never
-// "?" for a character the ANSI code page lacks.
-extern std::string appDirForUser;
-
 // The full path of the running executable, however long it is, as the
 // launcher uses it: on Windows in the ANSI code page, in its short (8.3)
 // form where the code page cannot spell the long one. Empty when there is
@@ -78,7 +74,7 @@ std::string hashSuffix(const std::string& text);
 // a folder in it, every path would silently lead into the current directory.
 bool ownFolderKnown(const std::string& modulePath, PathRules rules);
 
-// Computes appDir, exeFileName, parentDir and appDirForUser for this
-// process. 0 when the launcher's own folder cannot be had; the strings
-// then stay as they were.
+// Computes appDir, exeFileName, parentDir (and appDir as pathForUser shows
+// it) for this process. 0 when the launcher's own folder cannot be had;
+// the strings then stay as they were.
 int setModuleFileName();

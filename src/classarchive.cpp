@@ -9,7 +9,7 @@
 #include "apppaths.h"
 #include "argutil.h"
 #include "baseutil.h"
-#include "javasearch.h"
+#include "javaruntime.h"
 #include "procutil.h"
 #include "zipcheck.h"
 

@@ -21,10 +21,10 @@
 std::string javaCommandLine;
 std::string javaProgram;
 int passArgs = 0;
-std::string passedArguments;
+static std::string passedArguments;  // the launcher's arguments, quoted, each after a blank
 std::string jar2;
 int EXIT_doUpdate = 21;
-std::string javaMissing;
+static std::string javaMissing;  // the message when no Java runtime fits; empty when one does
 
 // javaCommandLine's two parts: options of the launcher's own go between
 // them, after the vendor's, so that ours hold.

@@ -7,10 +7,8 @@
 extern std::string javaCommandLine;  // the updater's; the main application's begins with it
 extern std::string javaProgram;      // the program it starts (programOfJavaValue)
 extern int passArgs;                 // the boot definition asks for the launcher's arguments
-extern std::string passedArguments;  // those arguments, quoted, each after a blank
 extern std::string jar2;             // the "-jar" item exactly as the file gives it
 extern int EXIT_doUpdate;            // the main application asks for the updater
-extern std::string javaMissing;      // the message when no Java runtime fits; empty when one does
 
 // The command line from the looked-up values, the placeholders of javaPath
 // (and jvmOptions) already replaced: javaPath, a blank, each memory option

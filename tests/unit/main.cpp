@@ -12,22 +12,21 @@ namespace {
 // it: no test's leftovers decide another's outcome.
 class RestoresGlobals : public testing::EmptyTestEventListener {
     struct Values {
-        std::string appDir, exeFileName, parentDir, appDirForUser;
-        std::string javaCommandLine, javaProgram, passedArguments, jar2, javaMissing;
+        std::string appDir, exeFileName, parentDir;
+        std::string javaCommandLine, javaProgram, jar2;
         int passArgs, exitDoUpdate;
         Virtualization virtualization;
     } saved_;
 
 public:
     void OnTestStart(const testing::TestInfo&) override {
-        saved_ = {appDir, exeFileName, parentDir, appDirForUser, javaCommandLine, javaProgram, passedArguments,
-                  jar2, javaMissing, passArgs, EXIT_doUpdate, virtualization};
+        saved_ = {appDir, exeFileName, parentDir, javaCommandLine, javaProgram, jar2, passArgs, EXIT_doUpdate,
+                  virtualization};
     }
     void OnTestEnd(const testing::TestInfo&) override {
         appDir = saved_.appDir, exeFileName = saved_.exeFileName, parentDir = saved_.parentDir;
-        appDirForUser = saved_.appDirForUser, javaCommandLine = saved_.javaCommandLine;
-        javaProgram = saved_.javaProgram, passedArguments = saved_.passedArguments, jar2 = saved_.jar2;
-        javaMissing = saved_.javaMissing, passArgs = saved_.passArgs, EXIT_doUpdate = saved_.exitDoUpdate;
+        javaCommandLine = saved_.javaCommandLine, javaProgram = saved_.javaProgram, jar2 = saved_.jar2;
+        passArgs = saved_.passArgs, EXIT_doUpdate = saved_.exitDoUpdate;
         virtualization = saved_.virtualization;
     }
 };
