@@ -117,3 +117,31 @@ int pathFileExists(const std::string& path) {
     std::string copy = path;
     return fileExists(&copy[0]);
 }
+
+bool validUtf8(const unsigned char* p, size_t len) {
+    for (size_t i = 0; i < len;) {
+        unsigned char c = p[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t n = c >= 0xC2 && c <= 0xDF ? 1 : c >= 0xE0 && c <= 0xEF ? 2 : c >= 0xF0 && c <= 0xF4 ? 3 : 0;
+        if (n == 0 || len - i <= n) return false;
+        unsigned char lo = 0x80, hi = 0xBF;
+        if (c == 0xE0) lo = 0xA0;
+        else if (c == 0xED) hi = 0x9F;
+        else if (c == 0xF0) lo = 0x90;
+        else if (c == 0xF4) hi = 0x8F;
+        if (p[i + 1] < lo || p[i + 1] > hi) return false;
+        for (size_t k = 2; k <= n; ++k)
+            if ((p[i + k] & 0xC0) != 0x80) return false;
+        i += n + 1;
+    }
+    return true;
+}
+
+bool hasControlCharacter(const std::string& text) {
+    for (size_t i = 0; i < text.size(); ++i)
+        if (static_cast<unsigned char>(text[i]) < 0x20 || text[i] == 0x7F) return true;
+    return false;
+}

@@ -40,6 +40,17 @@ std::string ansiToUtf8(const std::string& ansi);
 // inserted text is never searched again. An empty str1 returns src.
 std::string Replace(std::string src, std::string str1, std::string str2);
 
+// Well-formed UTF-8, as Java decodes it: no overlong forms, no
+// surrogates, nothing past U+10FFFF.
+bool validUtf8(const unsigned char* p, size_t len);
+// Whether text holds a character below the blank or DEL, such as a line
+// break that would add a line to a job or a record.
+bool hasControlCharacter(const std::string& text);
+// UTF-8 text in the ANSI code page, and true, only when every character
+// has its exact counterpart there (Java gets its command line so). Identity
+// on POSIX.
+bool utf8ToAnsiExactly(const std::string& utf8, std::string& ansi);
+
 // The pieces of text between the separators, empty ones included: "a::b"
 // gives "a", "", "b"; "" gives one empty piece.
 std::vector<std::string> splitAt(const std::string& text, char separator);

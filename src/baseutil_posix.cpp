@@ -118,7 +118,8 @@ void guardProcess() {
 }
 
 void* openFileForReading(const std::string& path, unsigned long long& size) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Never waiting on a FIFO: it is no file to read.
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return NULL;
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -295,4 +296,9 @@ int aboveStandard(int fd) {
     int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
     close(fd);
     return moved;
+}
+
+bool utf8ToAnsiExactly(const std::string& utf8, std::string& ansi) {
+    ansi = utf8;
+    return true;
 }

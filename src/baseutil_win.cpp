@@ -399,3 +399,9 @@ unsigned long long freeSpaceIn(const std::string& dir) {
     if (!GetDiskFreeSpaceExA(dir.c_str(), &available, NULL, NULL)) return ~0ULL;
     return available.QuadPart;
 }
+
+bool utf8ToAnsiExactly(const std::string& utf8, std::string& ansi) {
+    // utf8ToWString substitutes what is not UTF-8: that is no exact text.
+    return validUtf8(reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size()) &&
+           utf8.find('\0') == std::string::npos && toAnsiExactly(utf8ToWString(utf8), ansi);
+}

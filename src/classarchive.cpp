@@ -97,12 +97,6 @@ static KeyedLines keyedLines(const std::string& text, char separator) {
     return lines;
 }
 
-bool hasControlCharacter(const std::string& text) {
-    for (size_t i = 0; i < text.size(); ++i)
-        if (static_cast<unsigned char>(text[i]) < 0x20 || text[i] == 0x7F) return true;
-    return false;
-}
-
 // The folder of a path, with its separator; empty when it names none.
 static std::string folderOf(const std::string& path) {
     std::string::size_type split = lastSeparator(path, nativePathRules, nativeLeadByte);

@@ -65,9 +65,6 @@ std::string classArchiveJobPlaceFault(const std::string& jobPath, const std::vec
 std::string classArchiveJobFault(const std::string& jobPath, const std::string& jobText,
                                  const std::vector<std::string>& folders, const std::string& launcherName,
                                  const std::string& appDir);
-// Whether text holds a character below the blank or DEL, such as a line
-// break that would add a line to a job or a record.
-bool hasControlCharacter(const std::string& text);
 
 // The archive's file name: after the launcher (launcherName), and in the
 // user's folder, which applications of the same name share, also after

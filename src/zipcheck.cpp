@@ -67,30 +67,6 @@ u64 findEndRecord(Source& s, bool loose) {
     return s.size;
 }
 
-// Well-formed UTF-8, as Java decodes a jar's names: no overlong forms, no
-// surrogates, nothing past U+10FFFF.
-bool validUtf8(const unsigned char* p, unsigned len) {
-    for (unsigned i = 0; i < len;) {
-        unsigned char c = p[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        unsigned n = c >= 0xC2 && c <= 0xDF ? 1 : c >= 0xE0 && c <= 0xEF ? 2 : c >= 0xF0 && c <= 0xF4 ? 3 : 0;
-        if (n == 0 || len - i <= n) return false;
-        unsigned char lo = 0x80, hi = 0xBF;
-        if (c == 0xE0) lo = 0xA0;
-        else if (c == 0xED) hi = 0x9F;
-        else if (c == 0xF0) lo = 0x90;
-        else if (c == 0xF4) hi = 0x8F;
-        if (p[i + 1] < lo || p[i + 1] > hi) return false;
-        for (unsigned k = 2; k <= n; ++k)
-            if ((p[i + k] & 0xC0) != 0x80) return false;
-        i += n + 1;
-    }
-    return true;
-}
-
 // Why a central entry is one that Java refuses when it opens the archive:
 // encrypted, compressed in a way it cannot read, a name or comment that is
 // not UTF-8, extra fields that do not add up; empty when Java takes it.
