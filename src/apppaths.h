@@ -63,6 +63,13 @@ std::string userCacheFolder(const std::string& name);
 // or ~/.local/state on POSIX.
 std::string userStateFolder(const std::string& name);
 
+// The user's own settings folder for name, with its separator, whether or
+// not it is there (nothing is made): in %APPDATA% on Windows, roaming with
+// the user; $XDG_CONFIG_HOME or ~/.config on POSIX. Empty when there is
+// none (Windows: also where the launcher could not open it, its path having
+// neither an ANSI nor a short name).
+std::string userConfigFolder(const std::string& name);
+
 // The launcher's name: exeFileName less its extension.
 std::string launcherName(const std::string& exeFileName);
 

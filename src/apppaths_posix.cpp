@@ -75,3 +75,11 @@ std::string userCacheFolder(const std::string& name) {
 std::string userStateFolder(const std::string& name) {
     return userFolder("XDG_STATE_HOME", ".local/state", name);
 }
+
+std::string userConfigFolder(const std::string& name) {
+    const char* xdg = getenv("XDG_CONFIG_HOME");
+    if (xdg != NULL && xdg[0] == '/') return std::string(xdg) + "/" + name + "/";
+    const char* home = getenv("HOME");
+    if (home == NULL || home[0] != '/') return std::string();
+    return std::string(home) + "/.config/" + name + "/";
+}

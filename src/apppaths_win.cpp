@@ -68,3 +68,11 @@ std::string userStateFolder(const std::string& name) {
     // %LOCALAPPDATA%\NAME\, as for the class archive, short forms included.
     return userCacheFolder(name);
 }
+
+std::string userConfigFolder(const std::string& name) {
+    wchar_t base[MAX_PATH * 2];
+    DWORD n = GetEnvironmentVariableW(L"APPDATA", base, sizeof(base) / sizeof(base[0]));
+    if (n == 0 || n >= sizeof(base) / sizeof(base[0])) return std::string();
+    std::string ansi = usableAnsiPath(base);
+    return ansi.empty() ? ansi : joinPath(ansi, name, WindowsPaths, nativeLeadByte) + "\\";
+}

@@ -14,6 +14,7 @@
 #include "pathconst.h"
 #include "procutil.h"
 #include "supportlog.h"
+#include "useroptions.h"
 #include "apppaths.h"
 #include "xmlutil.h"
 #include "zipcheck.h"
@@ -119,6 +120,7 @@ void readBootXml(std::string bootXmPath) {
     std::string javaMinVersion = getXmlValue(pt, "javaMinVersion");
     std::string classArchiveValue = getXmlValue(pt, "classArchive");
     std::string jvmOptions = replacePlaceholders(getXmlValue(pt, jop_jvmOptions), appDir, parentDir);
+    readUserOptions(isTrue(getXmlValue(pt, "userOptions")) != 0);
 
     javaPath = replacePlaceholders(javaPath, appDir, parentDir);
     if (isTrue(javaSearch) || !isEmpty(javaMinVersion)) {
@@ -133,8 +135,9 @@ void readBootXml(std::string bootXmPath) {
     }
     javaPath = quoteJavaPath(javaPath, pathFileExists(javaPath));
 
-    // An archive made under other options is another file.
-    if (isTrue(classArchiveValue)) placeClassArchive(javaPath, jvmOptions, cp, jar);
+    // An archive made under other options is another file; the user's are
+    // the main application's as well.
+    if (isTrue(classArchiveValue)) placeClassArchive(javaPath, jvmOptions + userJavaOptions(), cp, jar);
     javaOptions = javaOptionsPart(javaPath, Xmn, Xms, Xmx, jvmOptions);
     javaClasses = javaClassPart(cp, jar, args, javaMainClass);
     javaCommandLine = javaOptions + javaClasses;
@@ -150,7 +153,7 @@ static std::string withOptions(const std::string& options) {
 }
 
 std::string mainCommandLine(const std::string& archiveOptions) {
-    return withOptions(supportLogJavaOptions() + archiveOptions) + passedArguments;
+    return withOptions(userJavaOptions() + supportLogJavaOptions() + archiveOptions) + passedArguments;
 }
 
 std::string readLauncherArguments(int argc, char** argv) {

@@ -33,8 +33,9 @@ std::string replacePlaceholders(const std::string& javaPath, const std::string& 
 // an existing file; anything else (a value with its own options) stays.
 std::string quoteJavaPath(const std::string& javaPath, int isFile);
 
-// The main application's command line: javaCommandLine with the archive's
-// options after the JVM's other options, then the passed arguments.
+// The main application's command line: javaCommandLine with the user's
+// options, then the launcher's own (the log's, the archive's) after the
+// vendor's JVM options, then the passed arguments.
 std::string mainCommandLine(const std::string& archiveOptions);
 
 // The message for a boot definition file that cannot be used.

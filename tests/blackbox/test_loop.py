@@ -204,6 +204,91 @@ def test_jvm_options_go_before_the_jar(app, launch):
     assert (app.root / "app.jar").read_bytes() == WHOLE
 
 
+def user_options_file(app, request, tmp_path):
+    """The environment of a start, and where the user's options are for it
+    (here, and as the launcher names it)."""
+    if app.kind == "native":
+        options = tmp_path / "config" / "launcher" / "options"
+        return dict(os.environ, XDG_CONFIG_HOME=str(tmp_path / "config")), options, str(options)
+    env = request.getfixturevalue("wine_env")
+    user = os.environ.get("USER") or "root"
+    roaming = Path(env["WINEPREFIX"]) / "drive_c" / "users" / user / "AppData" / "Roaming"
+    return (env, roaming / "launcher" / "launcher.options",
+            f"C:\\users\\{user}\\AppData\\Roaming\\launcher\\launcher.options")
+
+
+REFUSED = "it would change which program or classes run"
+USER_OPTIONS = [
+    # (what, the file's bytes, the lines said, the user's options that reach the application)
+    ("taken", b"# more memory\r\n-Xmx2g\n\n  -Dfrom.user=${APP_DIR}x  \n-Dname=My App\n",
+     ["userOption=-Xmx2g", "userOption=-Dfrom.user=DIRx", "userOption=-Dname=My App"],
+     ["-Xmx2g", "-Dfrom.user=DIRx", "-Dname=My App"]),
+    ("refused", b"-jar other.jar\nXmx2g\n-cp\n@more.txt\n-XX:Flags=f\n-javaagent:spy.jar\n-Xss4m\n",
+     ["userOptionRefused=-jar other.jar: one option a line: only a -D property's value may hold a blank",
+      "userOptionRefused=Xmx2g: it is no JVM option: those begin with -",
+      "userOptionRefused=-cp: " + REFUSED, "userOptionRefused=@more.txt: it is no JVM option: those begin with -",
+      "userOptionRefused=-XX:Flags=f: " + REFUSED, "userOptionRefused=-javaagent:spy.jar: " + REFUSED,
+      "userOption=-Xss4m"],
+     ["-Xss4m"]),
+    ("missing", None, [], []),
+    ("not UTF-8", b"-Dx=\xff\n", ["userOptionsIgnored=PATH: it is not UTF-8 text"], []),
+    ("too big", b"-Xmx2g\n" + b"#" * (10 << 20), ["userOptionsIgnored=PATH: it is larger than 64 KiB"], []),
+    # Java on Windows gets its command line in the ANSI code page.
+    ("beyond the code page", "-Dname=\U00020BB7\n".encode(),
+     {"native": ["userOption=-Dname=\U00020BB7"],
+      "wine": ["userOptionRefused=(option 1): it has characters that the system's code page lacks"]},
+     {"native": ["-Dname=\U00020BB7"], "wine": []}),
+]
+
+
+@pytest.mark.parametrize("what, content, said, given", USER_OPTIONS, ids=[c[0] for c in USER_OPTIONS])
+def test_the_users_own_options(app, request, tmp_path, what, content, said, given):
+    said, given = (said.get(app.kind), given.get(app.kind)) if isinstance(said, dict) else (said, given)
+    env, options, shown = user_options_file(app, request, tmp_path)
+    options.parent.mkdir(parents=True, exist_ok=True)
+    options.unlink(missing_ok=True)
+    if content is not None:
+        options.write_bytes(content)
+    try:
+        app.boot_items([("java", app.java), ("-Xmx", "64m"), ("-jar", "app.jar"), ("userOptions", "y")])
+        app.script(21, 0)
+        app.script(0, where="updater")
+        r = run(app, request, env=env)
+    finally:
+        options.unlink(missing_ok=True)
+    place = ([f"userOptions=none: no file {shown}"] if content is None else
+             [] if said[0].startswith("userOptionsIgnored=") else [f"userOptions={shown}"])
+    lines = [l for l in r.lines if l.startswith("userOption")]
+    assert lines == place + [l.replace("PATH", shown).replace("DIR", app.app_dir) for l in said], r.lines
+    given = [g.replace("DIR", app.app_dir) for g in given]
+    # After the vendor's options, before the jar; the updater gets none.
+    assert [one["args"] for one in app.runs()] == [["-Xmx64m", *given, "-jar", "app.jar"]] * 2
+    assert [one["args"] for one in app.runs("updater")] == [["-Xmx64m", "-jar", "app.jar"]]
+    assert r.returncode == 0 and r.messages == []
+    if what == "too big":
+        assert r.elapsed < 10 * SLOWDOWN
+
+
+def test_the_users_options_come_before_the_launchers_own(app, request, tmp_path):
+    # And they are part of what the class archive is made for: another
+    # archive than the one of the vendor's options alone.
+    _, exe = runtime(app, "jdk", "17.0.9")
+    env, options, _ = user_options_file(app, request, tmp_path)
+    options.parent.mkdir(parents=True, exist_ok=True)
+    options.write_text("-Xss4m\n")
+    try:
+        app.boot_items([("java", exe), ("-Xmx", "64m"), ("-jar", "app.jar"), ("classArchive", "y"),
+                        ("userOptions", "y")])
+        r = run(app, request, env=env)
+    finally:
+        options.unlink()
+    archive = next(l for l in r.lines if l.startswith("classArchive=")).split("=", 1)[1].split(": ")[0]
+    assert archive.startswith(app.app_dir + "launcher-") and archive.endswith(".jsa"), r.lines
+    args = app.runs()[0]["args"]
+    assert args[:3] == ["-Xmx64m", "-Xss4m", "-Xlog:cds*=off"] and args[-2:] == ["-jar", "app.jar"], args
+    assert args[3].startswith("-XX:DumpLoadedClassList=" + archive), args
+
+
 @pytest.mark.kinds("wine")
 def test_access_violation_exit_code(app, launch):
     cmd = prepare(app, ["0xC0000005"])
@@ -249,11 +334,18 @@ PROPERTY_JAVA = """
 
 
 @pytest.mark.kinds("native")
-def test_real_jvm_gets_the_jvm_options(tmp_path, kind, request):
+@pytest.mark.parametrize("given_by", ["the vendor", "the user"])
+def test_real_jvm_gets_the_jvm_options(tmp_path, kind, request, given_by):
     app = App(tmp_path / "app", kind)
     build_jar(tmp_path / "src", PROPERTY_JAVA, app.root / "app.jar")
-    app.boot_items([("java", "java"), ("jvmOptions", "-Dlauncher.test=yes"), ("-jar", "app.jar")])
-    r = run(app, request)
+    env, options, _ = user_options_file(app, request, tmp_path)
+    if given_by == "the vendor":
+        app.boot_items([("java", "java"), ("jvmOptions", "-Dlauncher.test=yes"), ("-jar", "app.jar")])
+    else:
+        options.parent.mkdir(parents=True)
+        options.write_text("-Dlauncher.test=yes\n")
+        app.boot_items([("java", "java"), ("userOptions", "y"), ("-jar", "app.jar")])
+    r = run(app, request, env=env)
     assert r.returncode == 0 and "launcher.test=yes" in r.lines, r.lines
 
 

@@ -22,6 +22,7 @@
 #include "pathconst.h"
 #include "procutil.h"
 #include "testutil.h"
+#include "useroptions.h"
 #include "xmlutil.h"
 #include "zipcheck.h"
 
@@ -152,6 +153,27 @@ TEST(CommandLine, Placeholders) {
     EXPECT_EQ("C:\\app\\jre C:\\app\\x", replacePlaceholders("${APP_DIR}jre ${APP_DIR}x", "C:\\app\\", "C:\\app\\"));
     EXPECT_EQ("/p/jre", replacePlaceholders("${PARENT_DIR}jre", "/a/", "/p/"));
     EXPECT_EQ("${app_dir}", replacePlaceholders("${app_dir}", "X", "Y"));
+}
+
+TEST(CommandLine, TheUsersOwnOptions) {
+    // The file's lines: trimmed, CR LF as LF, blank lines and comments passed over.
+    EXPECT_EQ((std::vector<std::string>{"-Xmx2g", "-Dname=My App", "-Dx=#y"}),
+              userOptionLines("# more memory\r\n  -Xmx2g \r\n\r\n\t-Dname=My App\n   # indented\n-Dx=#y"));
+    struct Case { const char* option; const char* fault; };
+    const char* const other = "it would change which program or classes run";
+    const Case cases[] = {
+        {"-Xmx2g", ""}, {"-Dfile.encoding=UTF-8", ""}, {"-XX:+UseZGC", ""}, {"-Djava.class.pathology=x", ""},
+        {"Xmx2g", "it is no JVM option: those begin with -"}, {"@options.txt", "it is no JVM option: those begin with -"},
+        {"-jar", other}, {"-cp", other}, {"-classpath", other}, {"--class-path=lib", other},
+        {"--module-path", other}, {"--module=app/Main", other}, {"-XX:Flags=.hotspotrc", other},
+        {"-XX:VMOptionsFile=more", other}, {"-javaagent:spy.jar", other}, {"-agentlib:jdwp=transport", other},
+        {"-Xbootclasspath/a:x.jar", other}, {"-Djava.class.path=x", other}, {"-version", other}, {"--help", other},
+        {"-XX:SharedArchiveFile=a.jsa", "the launcher sets it itself"}, {"-Xshare:off", "the launcher sets it itself"},
+        {"-XX:ErrorFile=x", "the launcher sets it itself"}, {"-Dx=\x01", "it holds a control character"},
+        {"-jar other.jar", "one option a line: only a -D property's value may hold a blank"},
+        {"-Xmx2g -Xss4m", "one option a line: only a -D property's value may hold a blank"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.fault, userOptionFault(c.option)) << c.option;
 }
 
 TEST(CommandLine, QuotingTheJavaPath) {
