@@ -1,4 +1,4 @@
-#include "apppaths.h"
+#include "apppaths_win.h"
 #include "pathconst.h"
 
 #include "baseutil_win.h"
@@ -14,8 +14,7 @@ static bool ansiLeadByte(unsigned char c) {
 }
 const LeadByteTest nativeLeadByte = ansiLeadByte;
 
-// The executable's path as Windows keeps it: UTF-16, every character intact.
-static WideText moduleFileNameW() {
+WideText moduleFileNameW() {
     // Grow the buffer until the path fits: a fixed MAX_PATH buffer would
     // silently truncate a deep installation folder.
     std::vector<wchar_t> buf(260);

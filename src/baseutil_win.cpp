@@ -7,18 +7,18 @@
 #include <cstdio>
 #include <vector>
 
-// user32 is loaded only when there is a message to show: imported, it and
-// the DLLs it pulls in would be loaded on every start. From the system
-// folder only; a system without that flag (Windows 7 before KB2533623)
-// refuses it, and gets the full path.
-static void* user32Proc(const char* name) {
-    HMODULE user32 = LoadLibraryExA("user32.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (user32 == NULL) {
+void* systemProc(const char* dll, const char* name) {
+    HMODULE module = LoadLibraryExA(dll, NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module == NULL) {
         char system[MAX_PATH];
         UINT n = GetSystemDirectoryA(system, MAX_PATH);
-        if (n > 0 && n < MAX_PATH) user32 = LoadLibraryA((std::string(system) + "\\user32.dll").c_str());
+        if (n > 0 && n < MAX_PATH) module = LoadLibraryA((std::string(system) + "\\" + dll).c_str());
     }
-    return user32 != NULL ? reinterpret_cast<void*>(GetProcAddress(user32, name)) : NULL;
+    return module != NULL ? reinterpret_cast<void*>(GetProcAddress(module, name)) : NULL;
+}
+
+static void* user32Proc(const char* name) {
+    return systemProc("user32.dll", name);
 }
 
 typedef int(WINAPI* MessageBoxAProc)(HWND, LPCSTR, LPCSTR, UINT);

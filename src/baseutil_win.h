@@ -22,3 +22,10 @@ std::string wideToUtf8(const WideText& wide);
 // console event (Ctrl+C, Ctrl+Break), so that it still waits for Java and
 // runs the updater; closing the console still ends it.
 bool consoleEventIgnored(unsigned long ctrlType);
+
+// A function of a system DLL, loaded when first needed: imported, the DLL
+// and those it pulls in would be loaded on every start (user32 only when
+// there is a message to show). From the system folder only; a system
+// without that flag (Windows 7 before KB2533623) refuses it, and gets the
+// full path. NULL when there is none.
+void* systemProc(const char* dll, const char* name);

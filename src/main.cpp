@@ -16,6 +16,7 @@
 #include "supportlog.h"
 #include "useroptions.h"
 #include "apppaths.h"
+#include "appid.h"
 #include "xmlutil.h"
 #include "zipcheck.h"
 
@@ -120,6 +121,7 @@ void readBootXml(std::string bootXmPath) {
     std::string javaMinVersion = getXmlValue(pt, "javaMinVersion");
     std::string classArchiveValue = getXmlValue(pt, "classArchive");
     std::string jvmOptions = replacePlaceholders(getXmlValue(pt, jop_jvmOptions), appDir, parentDir);
+    placeAppId(getXmlValue(pt, "appId"));
     readUserOptions(isTrue(getXmlValue(pt, "userOptions")) != 0);
 
     javaPath = replacePlaceholders(javaPath, appDir, parentDir);
@@ -274,6 +276,7 @@ int launcherMain(int argc, char** argv) {
     }
     watchOutput(supportLogOutput);
     watchChildren(supportLogChildren);
+    presentChildren(appIdDesktop);
     beginSupportLog();
     int status = launch(argc, argv);
     endSupportLog(status);

@@ -20,6 +20,24 @@ void keepChildErrors(const char* bytes, size_t len) {
     childWatcher.errors(bytes, len);
 }
 
+static ChildDesktop childDesktop = {NULL, NULL, NULL};
+
+void presentChildren(const ChildDesktop& desktop) {
+    childDesktop = desktop;
+}
+
+std::string childAppId() {
+    return childDesktop.appId != NULL ? childDesktop.appId() : std::string();
+}
+
+void childWindowsStarted(unsigned long pid) {
+    if (childDesktop.started != NULL) childDesktop.started(pid);
+}
+
+void childWindowsEnded() {
+    if (childDesktop.ended != NULL) childDesktop.ended();
+}
+
 static bool isBlank(char c) {
     return c == ' ' || c == '\t';
 }

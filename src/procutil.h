@@ -88,6 +88,22 @@ std::string pathForPrograms();
 // to take a program from.
 std::vector<std::string> absolutePathFolders(const std::string& pathValue, PathRules rules);
 
+// How the children show on the desktop (Windows), registered once at
+// start: the AppUserModelID that each starts with (empty: none, as
+// without), and a watcher of the windows of a child that the launcher
+// waits for, from its start (with its process id) to its end. Any may be
+// null.
+struct ChildDesktop {
+    std::string (*appId)();
+    void (*started)(unsigned long pid);
+    void (*ended)();
+};
+void presentChildren(const ChildDesktop& desktop);
+// For the runner of each platform: what the registration says.
+std::string childAppId();
+void childWindowsStarted(unsigned long pid);
+void childWindowsEnded();
+
 // Platform: the first of programCandidates that is a file that can be
 // started, with this system's folders and PATH; empty when there is none.
 std::string findProgram(const std::string& program);

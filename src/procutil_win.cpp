@@ -146,6 +146,12 @@ int execute(const std::string& program, char* lpCommandLine, const char* lpCurre
     ErrorCapture capture;
     bool capturing = captureErrors(module, si, capture);
     if (capturing) si.StartupInfo.cb = sizeof(si);
+    // The taskbar groups the child's windows under this ID, not Java's.
+    std::string appId = childAppId();
+    if (!appId.empty()) {
+        si.StartupInfo.dwFlags |= STARTF_TITLEISAPPID;
+        si.StartupInfo.lpTitle = &appId[0];
+    }
 
     flushOutput();  // the child writes to the same streams
     BOOL created = CreateProcessA(module.c_str(), lpCommandLine, NULL, NULL, capturing,
@@ -176,7 +182,9 @@ int execute(const std::string& program, char* lpCommandLine, const char* lpCurre
         return 0;
     }
 
+    childWindowsStarted(pi.dwProcessId);
     DWORD waitResult = WaitForSingleObject(childProcess, INFINITE);
+    childWindowsEnded();
     if (capturing) endCapture(capture, 1000);
     switch (waitResult) {
     case WAIT_OBJECT_0: writeLine(stdout, "result=WAIT_OBJECT_0"); break;

@@ -205,10 +205,11 @@ class App:
         folder.mkdir(parents=True, exist_ok=True)
         (folder / "fakejava.script").write_text(" ".join(str(c) for c in codes) + "\n")
 
-    def runs(self, where="", reads=False):
+    def runs(self, where="", reads=False, startup=False):
         """What the stand-in recorded in one folder: one dict per run. With
         reads, also "read": the first line of each argument that names a
-        file, by the argument's number, and "exe": the stand-in's own path."""
+        file, by the argument's number, and "exe": the stand-in's own path;
+        with startup (Windows), "startup": its startup flags and title."""
         log = self.root / where / "fakejava.log"
         if not log.exists():
             return []
@@ -223,6 +224,10 @@ class App:
                 runs[-1]["read"][int(key[5:-1])] = value
             elif key == "exe" and reads:
                 runs[-1]["exe"] = value
+            elif key == "startupFlags" and startup:
+                runs[-1]["startup"] = (int(value), None)
+            elif key == "startupTitle" and startup:
+                runs[-1]["startup"] = (runs[-1]["startup"][0], value)
         return runs
 
 

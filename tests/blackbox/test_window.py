@@ -108,3 +108,33 @@ def test_both_kinds_of_box_show_their_text(kind, request):
     r = Result(proc.returncode, proc.stdout, proc.stderr, "wine", None, 0)
     assert "[  PASSED  ] 1 test." in r.lines and proc.returncode == 0, proc.stdout
     assert r.messages == ["CloseHandle(hThread)", "更新"]
+
+
+STARTF_TITLEISAPPID = 0x1000
+
+
+@pytest.mark.parametrize("given", [None, "Example.Editor"])
+def test_the_application_starts_with_its_own_id(app, launch, given):
+    """Java's start carries the ID, the updater's too; its windows are
+    tagged while they show and cleared when they hide."""
+    items = [("java", app.java), ("-jar", "app.jar")] + ([("appId", given)] if given else [])
+    app.boot_items(items)
+    app.script(21, 0)
+    app.script(0, where="updater")
+    (app.root / "fakejava.window").write_text("1500")
+    r = launch()
+    assert r.returncode == 0 and r.messages == []
+    starts = [one["startup"] for one in app.runs(startup=True) + app.runs("updater", startup=True)]
+    assert len(starts) == 3
+    for flags, title in starts:
+        assert bool(flags & STARTF_TITLEISAPPID) == bool(given), starts
+        if given:
+            assert title == given
+    tagged = [l for l in r.lines if l.startswith("appIdWindow")]
+    if not given:
+        assert tagged == [] and not any(l.startswith("appId") for l in r.lines)
+        return
+    assert "appId=" + given in r.lines
+    # Each window of the application's two runs, tagged, then cleared.
+    assert [l.split("=")[0] for l in tagged] == ["appIdWindowTagged", "appIdWindowCleared"] * 2, tagged
+    assert all(":" not in l for l in tagged), tagged  # every call succeeded

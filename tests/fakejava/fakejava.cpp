@@ -14,7 +14,9 @@
 // fakejava.stderr on standard error. It also plays a JVM's recording of
 // the classes it loads and its making of a class-data archive, which takes
 // the milliseconds that fakejava.dumpms gives and is logged as dumped=PATH
-// once written.
+// once written. On Windows it also logs how it was started (its startup
+// flags and title), and shows a window for the milliseconds that
+// fakejava.window gives.
 #include <cstdio>
 #include <cstdlib>
 #include <csignal>
@@ -76,6 +78,12 @@ int main(int argc, char** argv) {
         log << "argc=" << argc << "\n";
         for (int i = 1; i < argc; ++i) log << "arg[" << i << "]=" << logText(argv[i]) << "\n";
         log << "exe=" << logText(ownPath().c_str()) << "\n";
+#ifdef _WIN32
+        STARTUPINFOA startup;
+        GetStartupInfoA(&startup);
+        log << "startupFlags=" << startup.dwFlags << "\n";
+        log << "startupTitle=" << (startup.lpTitle != NULL ? startup.lpTitle : "") << "\n";
+#endif
         for (int i = 1; i < argc; ++i) {
             std::ifstream file(argv[i]);
             std::string line;
@@ -114,6 +122,32 @@ int main(int argc, char** argv) {
             }
         }
     }
+
+#ifdef _WIN32
+    // A window of its own for the milliseconds that fakejava.window gives:
+    // shown, then hidden before the process ends, as an application's.
+    {
+        int ms = 0;
+        if (std::ifstream("fakejava.window") >> ms) {
+            WNDCLASSA type = {};
+            type.lpfnWndProc = DefWindowProcA;
+            type.hInstance = GetModuleHandleA(NULL);
+            type.lpszClassName = "fakejava";
+            RegisterClassA(&type);
+            HWND window = CreateWindowExA(0, "fakejava", "fakejava", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, NULL, NULL,
+                                          type.hInstance, NULL);
+            ShowWindow(window, SW_SHOW);
+            for (DWORD until = GetTickCount() + ms; GetTickCount() < until;) {
+                MSG message;
+                while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+                Sleep(10);
+            }
+            ShowWindow(window, SW_HIDE);
+            Sleep(600);  // the hidden window stays a moment, as it would while closing
+            DestroyWindow(window);
+        }
+    }
+#endif
 
     // Standard error: the text of fakejava.stderr, or with "bytes:N" as its
     // text, N bytes in lines of 64, written as fast as they can be.

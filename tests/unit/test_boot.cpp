@@ -8,6 +8,7 @@
 #include <windows.h>
 #endif
 
+#include "appid.h"
 #include "apppaths.h"
 #include "baseutil.h"
 #include "classarchive.h"
@@ -174,6 +175,33 @@ TEST(CommandLine, TheUsersOwnOptions) {
         {"-Xmx2g -Xss4m", "one option a line: only a -D property's value may hold a blank"},
     };
     for (const Case& c : cases) EXPECT_EQ(c.fault, userOptionFault(c.option)) << c.option;
+}
+
+TEST(AppId, RulesAndWindowProperties) {
+    struct Case { std::string id; const char* fault; };
+    const Case cases[] = {
+        {"Vendor.Application", ""}, {"Vendor.Application.Viewer.2", ""}, {"My-Co_1.App", ""},
+        {"", "it is empty"}, {"Application", "it has no CompanyName.ProductName form"},
+        {"Vendor.My App", "it holds a blank"}, {"Vendor..App", "a section between dots is empty"},
+        {"Vendor.App.", "a section between dots is empty"}, {".Vendor.App", "a section between dots is empty"},
+        {"Vendor.Appli\xC3\xA9", "it holds a character other than ASCII letters, digits, -, _ and ."},
+        {"Vendor.\"App\"", "it holds a character other than ASCII letters, digits, -, _ and ."},
+        {"V." + std::string(126, 'a'), ""}, {"V." + std::string(127, 'a'), "it is longer than 128 characters"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.fault, appIdFault(c.id)) << c.id;
+
+    // The relaunch command, its name and icon, then the ID last.
+    std::vector<WindowProperty> p = appIdWindowProperties(L"C:\\Program Files\\My App\\MyApp.EXE", "Vendor.App");
+    ASSERT_EQ(4u, p.size());
+    EXPECT_EQ(RELAUNCH_COMMAND, p[0].id);
+    EXPECT_TRUE(p[0].value == L"\"C:\\Program Files\\My App\\MyApp.EXE\"");
+    EXPECT_EQ(RELAUNCH_NAME, p[1].id);
+    EXPECT_TRUE(p[1].value == L"MyApp");
+    EXPECT_EQ(RELAUNCH_ICON, p[2].id);
+    EXPECT_TRUE(p[2].value == L"C:\\Program Files\\My App\\MyApp.EXE,0");
+    EXPECT_EQ(APP_ID_PROPERTY, p[3].id);
+    EXPECT_TRUE(p[3].value == L"Vendor.App");
+    EXPECT_TRUE(appIdWindowProperties(L"/opt/app/launcher", "Vendor.App")[1].value == L"launcher");
 }
 
 TEST(CommandLine, QuotingTheJavaPath) {
