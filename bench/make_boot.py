@@ -13,11 +13,14 @@ def main():
     ap.add_argument("--args", default="")
     ap.add_argument("--items", type=int, default=0)
     ap.add_argument("--log", action="store_true", help="with the log key")
+    ap.add_argument("--user-options", action="store_true", help="with the userOptions key")
     opt = ap.parse_args()
 
     items = [("java", opt.java)]
     if opt.log:
         items.append(("log", "y"))
+    if opt.user_options:
+        items.append(("userOptions", "y"))
     if opt.args:
         items.append(("args", opt.args))
     for i in range(max(0, opt.items - len(items))):

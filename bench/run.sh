@@ -126,13 +126,22 @@ make_app "$LAPP" build/linux/launcher "$BIN/child" --log
 XDG_STATE_HOME=$WORK/state "$LAPP/launcher" >"$WORK/native-check.txt"
 check_started "$WORK/native-check.txt" "the native launcher with log"
 grep -q "^log=$WORK/state/" "$WORK/native-check.txt" || die "the launcher with log wrote no log"
+# The same with the userOptions key, the user's file holding two options.
+UAPP=$WORK/native-useroptions-app
+make_app "$UAPP" build/linux/launcher "$BIN/child" --user-options
+mkdir -p "$WORK/config/launcher"
+printf '# more memory\n-Xmx2g\n-Dfile.encoding=UTF-8\n' >"$WORK/config/launcher/options"
+XDG_CONFIG_HOME=$WORK/config "$UAPP/launcher" >"$WORK/native-check.txt"
+check_started "$WORK/native-check.txt" "the native launcher with userOptions"
+grep -q "^userOption=-Xmx2g" "$WORK/native-check.txt" || die "the launcher with userOptions took no option"
 say "native start-up: side by side, $NATIVE_RUNS rounds"
-logged env XDG_STATE_HOME="$WORK/state" "$BIN/alternate" "$RES/native.json" "$NATIVE_RUNS" 20 \
+logged env XDG_STATE_HOME="$WORK/state" XDG_CONFIG_HOME="$WORK/config" "$BIN/alternate" "$RES/native.json" "$NATIVE_RUNS" 20 \
   -- child "$BIN/child" \
   -- floor "$BIN/floor" "$BIN/child" \
   -- floor-fork "$BIN/floor-fork" "$BIN/child" \
   -- launcher "$NAPP/launcher" \
-  -- launcher-log "$LAPP/launcher" "${before[@]}" >"$RES/native.txt" 2>&1 ||
+  -- launcher-log "$LAPP/launcher" \
+  -- launcher-useroptions "$UAPP/launcher" "${before[@]}" >"$RES/native.txt" 2>&1 ||
   die "the native start-up runs failed: see $RES/native.txt"
 
 NATIVE_RATIO=$(/usr/bin/python3 bench/table.py --ratio "$RES/native.json" launcher floor)

@@ -80,6 +80,9 @@ def native_rows(t, res, targets):
     t.timing("native: launcher with log", n["launcher-log"], 2)
     target_row(t, targets, n, "native: launcher with log / floor", "native start-up with log", LOG_TARGET,
                "launcher-log")
+    t.timing("native: launcher with userOptions", n["launcher-useroptions"], 2)
+    ratio_row(t, "native: launcher with userOptions / launcher", n["launcher-useroptions"], n["launcher"],
+              "the user's file read and checked")
     t.add("native: launcher minus floor (posix_spawn)", "",
           "%.2f" % ((n["launcher"]["median"] - n["floor"]["median"]) * 1e3), "", "ms of medians")
     before_rows(t, n, "native", 2)
