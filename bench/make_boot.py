@@ -14,6 +14,7 @@ def main():
     ap.add_argument("--items", type=int, default=0)
     ap.add_argument("--log", action="store_true", help="with the log key")
     ap.add_argument("--user-options", action="store_true", help="with the userOptions key")
+    ap.add_argument("--app-id", default="", help="with the appId key")
     opt = ap.parse_args()
 
     items = [("java", opt.java)]
@@ -21,6 +22,8 @@ def main():
         items.append(("log", "y"))
     if opt.user_options:
         items.append(("userOptions", "y"))
+    if opt.app_id:
+        items.append(("appId", opt.app_id))
     if opt.args:
         items.append(("args", opt.args))
     for i in range(max(0, opt.items - len(items))):

@@ -219,6 +219,15 @@ wine_section() {
   "${wenv[@]}" "$WINE" "$wapp/launcher.exe" >"$WORK/wine-check.txt" 2>/dev/null || true
   check_started "$WORK/wine-check.txt" "the win64 launcher"
   "${wenv[@]}" "$WINE" "$BIN/floor.exe" "$child_win" || die "the Windows floor does not run the child"
+  # The same with appId: the child starts with the ID, and a thread of the
+  # launcher watches its windows while it runs.
+  local iapp=$WORK/wine-appid-app
+  mkdir -p "$iapp"
+  cp "$BIN/child.exe" "$iapp/child.exe"
+  make_app "$iapp" build/win64/launcher.exe '${APP_DIR}child.exe' --app-id Example.Bench
+  "${wenv[@]}" "$WINE" "$iapp/launcher.exe" >"$WORK/wine-check.txt" 2>/dev/null || true
+  check_started "$WORK/wine-check.txt" "the win64 launcher with appId"
+  grep -q "^appId=Example.Bench" "$WORK/wine-check.txt" || die "the launcher took no appId"
 
   local before=()
   if [ -n "$BASE" ]; then
@@ -234,7 +243,8 @@ wine_section() {
   say "start-up under wine64: side by side, $WINE_RUNS rounds"
   logged "${wenv[@]}" "$BIN/alternate" "$RES/wine.json" "$WINE_RUNS" 5 \
     -- floor "$WINE" "$BIN/floor.exe" "$child_win" \
-    -- launcher "$WINE" "$wapp/launcher.exe" "${before[@]}" >"$RES/wine.txt" 2>&1 ||
+    -- launcher "$WINE" "$wapp/launcher.exe" \
+    -- launcher-appid "$WINE" "$iapp/launcher.exe" "${before[@]}" >"$RES/wine.txt" 2>&1 ||
     die "the start-up runs under Wine failed: see $RES/wine.txt"
 }
 wine_section

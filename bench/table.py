@@ -145,6 +145,9 @@ def wine_rows(t, res, targets):
     t.timing("wine64: floor, CreateProcessA + wait", w["floor"], 1)
     t.timing("wine64: launcher.exe (win64)", w["launcher"], 1)
     target_row(t, targets, w, "wine64: launcher / floor", "start-up under Wine", WINE_TARGET)
+    t.timing("wine64: launcher.exe with appId", w["launcher-appid"], 1)
+    ratio_row(t, "wine64: launcher with appId / launcher", w["launcher-appid"], w["launcher"],
+              "the child's ID, and a thread watching its windows")
     before_rows(t, w, "wine64", 1)
 
 
