@@ -37,6 +37,7 @@ static T user32(const char* name) {
 }
 
 static HANDLE watcher = NULL, stopWatching = NULL;
+static bool watching = false;  // a watcher runs for the child of this wait
 static DWORD watchedPid = 0;
 static std::vector<WindowProperty> properties;
 static std::vector<HWND> tagged;  // windows that hold the properties now
@@ -52,7 +53,7 @@ static std::string hexOf(unsigned long long value) {
 // Sets the properties on a window (or removes them, with empty), in order;
 // a line says what became of it.
 static void setWindowProperties(HWND window, bool remove) {
-    SHGetPropertyStoreForWindowProc storeFor = reinterpret_cast<SHGetPropertyStoreForWindowProc>(
+    static SHGetPropertyStoreForWindowProc storeFor = reinterpret_cast<SHGetPropertyStoreForWindowProc>(
         systemProc("shell32.dll", "SHGetPropertyStoreForWindow"));
     IPropertyStore* store = NULL;
     HRESULT result = storeFor != NULL ? storeFor(window, propertyStoreId, reinterpret_cast<void**>(&store)) : E_NOTIMPL;
@@ -170,18 +171,31 @@ void watchAppWindows(unsigned long pid) {
         if (path.empty()) return;
         properties = appIdWindowProperties(path, childAppId());
     }
+    // One caught in a call to a hung window still holds the state.
+    if (watcher != NULL && WaitForSingleObject(watcher, 0) != WAIT_OBJECT_0) {
+        writeLine(stdout, "appIdWindows=not watched: the last watcher has not ended");
+        return;
+    }
+    if (watcher != NULL) {
+        CloseHandle(watcher);
+        CloseHandle(stopWatching);
+    }
     watchedPid = pid;
     tagged.clear();
     eventsCame = false;
     stopWatching = CreateEventA(NULL, TRUE, FALSE, NULL);
     watcher = stopWatching != NULL ? CreateThread(NULL, 0, watchWindows, NULL, 0, NULL) : NULL;
+    watching = watcher != NULL;
 }
 
 void unwatchAppWindows() {
-    if (watcher == NULL) return;
+    if (!watching) return;
+    watching = false;
     SetEvent(stopWatching);
-    // Its last lines come before the launcher's next.
-    WaitForSingleObject(watcher, INFINITE);
+    // Its last lines come before the launcher's next; a thread caught in a
+    // call to a hung window must not keep the launcher from its end, and
+    // is left to end when it can (or with the process).
+    if (WaitForSingleObject(watcher, 2000) != WAIT_OBJECT_0) return;
     CloseHandle(watcher);
     CloseHandle(stopWatching);
     watcher = stopWatching = NULL;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "appid.h"
+#include "apppaths.h"
 #include "argutil.h"
 #include "baseutil.h"
 #include "classarchive.h"
@@ -15,8 +17,6 @@
 #include "procutil.h"
 #include "supportlog.h"
 #include "useroptions.h"
-#include "apppaths.h"
-#include "appid.h"
 #include "xmlutil.h"
 #include "zipcheck.h"
 

@@ -9,7 +9,9 @@ static std::string javaOptions;  // as taken from the user's file
 
 std::vector<std::string> userOptionLines(const std::string& text) {
     std::vector<std::string> options;
-    std::vector<std::string> lines = splitAt(text, '\n');
+    // Notepad begins a UTF-8 file with a byte order mark.
+    bool marked = text.compare(0, 3, "\xEF\xBB\xBF") == 0;
+    std::vector<std::string> lines = splitAt(marked ? text.substr(3) : text, '\n');
     for (size_t i = 0; i < lines.size(); ++i) {
         const std::string& line = lines[i];
         std::string::size_type first = line.find_first_not_of(" \t\r");
@@ -96,7 +98,7 @@ void readUserOptions(bool wanted) {
         std::string ansi, fault = userOptionFault(lines[i]);
         bool spelled = utf8ToAnsiExactly(lines[i], ansi);
         if (fault.empty() && !spelled) fault = "it has characters that the system's code page lacks";
-        std::string named = spelled ? ansi : "(option " + std::to_string(i + 1) + ")";
+        std::string named = spelled && !hasControlCharacter(ansi) ? ansi : "(option " + std::to_string(i + 1) + ")";
         if (!fault.empty()) {
             writeLine(stdout, "userOptionRefused=" + named + ": " + fault);
             continue;

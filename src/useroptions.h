@@ -16,7 +16,7 @@ void readUserOptions(bool wanted);
 std::string userJavaOptions();
 
 // The file's options: its lines, trimmed, blank lines and # comments
-// passed over, CR LF ends as LF ones.
+// passed over, CR LF ends as LF ones, a byte order mark dropped.
 std::vector<std::string> userOptionLines(const std::string& text);
 // Why option is not one that a user may give: empty when it is one. It must
 // be one JVM option (begin with "-"; a blank only in a -D property's value),

@@ -160,6 +160,7 @@ TEST(CommandLine, TheUsersOwnOptions) {
     // The file's lines: trimmed, CR LF as LF, blank lines and comments passed over.
     EXPECT_EQ((std::vector<std::string>{"-Xmx2g", "-Dname=My App", "-Dx=#y"}),
               userOptionLines("# more memory\r\n  -Xmx2g \r\n\r\n\t-Dname=My App\n   # indented\n-Dx=#y"));
+    EXPECT_EQ(std::vector<std::string>{"-Xmx2g"}, userOptionLines("\xEF\xBB\xBF-Xmx2g\r\n"));
     struct Case { const char* option; const char* fault; };
     const char* const other = "it would change which program or classes run";
     const Case cases[] = {
