@@ -42,6 +42,7 @@ static DWORD watchedPid = 0;
 static std::vector<WindowProperty> properties;
 static std::vector<HWND> tagged;  // windows that hold the properties now
 static bool eventsCame = false;   // the hook serves: no more looking
+static bool comReady = false;     // COM is up on the watcher's thread
 
 static std::string hexOf(unsigned long long value) {
     static const char digits[] = "0123456789ABCDEF";
@@ -53,6 +54,12 @@ static std::string hexOf(unsigned long long value) {
 // Sets the properties on a window (or removes them, with empty), in order;
 // a line says what became of it.
 static void setWindowProperties(HWND window, bool remove) {
+    // COM and shell32 only once there is a window: a JVM that shows none
+    // costs neither (loading them takes Wine tens of milliseconds).
+    if (!comReady) {
+        CoInitializeExProc coInit = reinterpret_cast<CoInitializeExProc>(systemProc("ole32.dll", "CoInitializeEx"));
+        comReady = coInit != NULL && SUCCEEDED(coInit(NULL, COINIT_APARTMENTTHREADED));
+    }
     static SHGetPropertyStoreForWindowProc storeFor = reinterpret_cast<SHGetPropertyStoreForWindowProc>(
         systemProc("shell32.dll", "SHGetPropertyStoreForWindow"));
     IPropertyStore* store = NULL;
@@ -133,9 +140,11 @@ static void lookAtWindows(EnumWindowsProc enumWindows) {
 }
 
 static DWORD WINAPI watchWindows(LPVOID) {
-    CoInitializeExProc coInit = reinterpret_cast<CoInitializeExProc>(systemProc("ole32.dll", "CoInitializeEx"));
-    CoUninitializeProc coEnd = reinterpret_cast<CoUninitializeProc>(systemProc("ole32.dll", "CoUninitialize"));
-    bool com = coInit != NULL && SUCCEEDED(coInit(NULL, COINIT_APARTMENTTHREADED));
+    // No JVM shows a window this soon, and a child that ends sooner (a
+    // quick updater) should not wait for user32 to load; a window shown
+    // meanwhile is found by the first look.
+    if (WaitForSingleObject(stopWatching, 200) == WAIT_OBJECT_0) return 0;
+    comReady = false;
     SetWinEventHookProc setHook = user32<SetWinEventHookProc>("SetWinEventHook");
     UnhookWinEventProc unhook = user32<UnhookWinEventProc>("UnhookWinEvent");
     MsgWaitProc wait = user32<MsgWaitProc>("MsgWaitForMultipleObjects");
@@ -148,6 +157,7 @@ static DWORD WINAPI watchWindows(LPVOID) {
     if (hook == NULL || unhook == NULL || wait == NULL || peek == NULL || dispatch == NULL) {
         writeLine(stdout, "appIdWindows=not watched: the system has no window events for it");
     } else {
+        lookAtWindows(enumWindows);
         for (;;) {
             DWORD woke = wait(1, &stopWatching, FALSE, eventsCame ? INFINITE : 250, QS_ALLINPUT);
             if (woke == WAIT_TIMEOUT) {
@@ -161,7 +171,7 @@ static DWORD WINAPI watchWindows(LPVOID) {
         }
     }
     if (hook != NULL && unhook != NULL) unhook(hook);
-    if (com && coEnd != NULL) coEnd();
+    if (comReady) reinterpret_cast<CoUninitializeProc>(systemProc("ole32.dll", "CoUninitialize"))();
     return 0;
 }
 
