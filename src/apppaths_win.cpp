@@ -46,14 +46,13 @@ std::string currentModuleDirForUser() {
 }
 
 std::string userCacheFolder(const std::string& name) {
-    wchar_t base[MAX_PATH * 2];
-    DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", base, sizeof(base) / sizeof(base[0]));
-    if (n == 0 || n >= sizeof(base) / sizeof(base[0])) return std::string();
+    WideText base = environmentValue(L"LOCALAPPDATA");
+    if (base.empty()) return std::string();
     // Java is given paths in this folder, in the ANSI code page: a user name
     // beyond it needs the short form, as for the launcher's own folder.
     // Without either (short names can be off) nothing is made there.
-    std::string ansi;
-    if ((!toAnsiExactly(base, ansi) && !toAnsiExactly(shortPath(base), ansi)) || ansi.empty()) {
+    std::string ansi = usableAnsiPath(base);
+    if (ansi.empty()) {
         writeLine(stdout, "userFolderRefused=%LOCALAPPDATA%\\" + name +
                               ": Java could not be given its path: it has neither an ANSI nor a short name");
         return std::string();
@@ -69,9 +68,7 @@ std::string userStateFolder(const std::string& name) {
 }
 
 std::string userConfigFolder(const std::string& name) {
-    wchar_t base[MAX_PATH * 2];
-    DWORD n = GetEnvironmentVariableW(L"APPDATA", base, sizeof(base) / sizeof(base[0]));
-    if (n == 0 || n >= sizeof(base) / sizeof(base[0])) return std::string();
-    std::string ansi = usableAnsiPath(base);
+    WideText base = environmentValue(L"APPDATA");
+    std::string ansi = base.empty() ? std::string() : usableAnsiPath(base);
     return ansi.empty() ? ansi : joinPath(ansi, name, WindowsPaths, nativeLeadByte) + "\\";
 }

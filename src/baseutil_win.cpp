@@ -405,3 +405,12 @@ bool utf8ToAnsiExactly(const std::string& utf8, std::string& ansi) {
     return validUtf8(reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size()) &&
            utf8.find('\0') == std::string::npos && toAnsiExactly(utf8ToWString(utf8), ansi);
 }
+
+WideText environmentValue(const wchar_t* name) {
+    DWORD n = GetEnvironmentVariableW(name, NULL, 0);
+    if (n == 0) return WideText();
+    WideText value(n, L'\0');
+    n = GetEnvironmentVariableW(name, &value[0], n);
+    value.resize(n < value.size() ? n : 0);  // changed meanwhile: as if unset
+    return value;
+}

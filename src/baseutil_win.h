@@ -17,6 +17,9 @@ WideText shortPath(const WideText& path);
 std::string usableAnsiPath(const WideText& wide);
 // UTF-16 to UTF-8.
 std::string wideToUtf8(const WideText& wide);
+// An environment variable's value, read wide: the ANSI one holds "?" for
+// what the code page lacks. Empty when it is unset.
+WideText environmentValue(const wchar_t* name);
 
 // Whether the console handler keeps the launcher running on this
 // console event (Ctrl+C, Ctrl+Break), so that it still waits for Java and

@@ -5,15 +5,6 @@
 #include "baseutil_win.h"
 #include "procutil.h"
 
-static WideText environmentValue(const wchar_t* name) {
-    DWORD n = GetEnvironmentVariableW(name, NULL, 0);
-    if (n == 0) return WideText();
-    WideText value(n, L'\0');
-    n = GetEnvironmentVariableW(name, &value[0], n);
-    value.resize(n);
-    return value;
-}
-
 bool isJavaProgram(const std::string& path) {
     return !path.empty() && pathFileExists(path);
 }

@@ -84,10 +84,7 @@ static std::string ansiFolder(UINT (WINAPI* get)(LPSTR, UINT)) {
 }
 
 std::string pathForPrograms() {
-    // Wide: the ANSI variable holds "?" for what the code page lacks.
-    DWORD n = GetEnvironmentVariableW(L"PATH", NULL, 0);
-    WideText value(n, L'\0');
-    value.resize(n == 0 ? 0 : GetEnvironmentVariableW(L"PATH", &value[0], n));
+    WideText value = environmentValue(L"PATH");
     std::string usable;
     WideText::size_type start = 0;
     while (start <= value.size()) {
