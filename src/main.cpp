@@ -15,6 +15,7 @@
 #include "jop.h"
 #include "pathconst.h"
 #include "procutil.h"
+#include "singleinstance.h"
 #include "supportlog.h"
 #include "useroptions.h"
 #include "xmlutil.h"
@@ -123,6 +124,7 @@ void readBootXml(std::string bootXmPath) {
     std::string jvmOptions = replacePlaceholders(getXmlValue(pt, jop_jvmOptions), appDir, parentDir);
     placeAppId(getXmlValue(pt, "appId"));
     readUserOptions(isTrue(getXmlValue(pt, "userOptions")) != 0);
+    placeSingleInstance(isTrue(getXmlValue(pt, "singleInstance")) != 0);
 
     javaPath = replacePlaceholders(javaPath, appDir, parentDir);
     if (isTrue(javaSearch) || !isEmpty(javaMinVersion)) {
@@ -220,11 +222,11 @@ void renameUpFile() {
     }
 }
 
-int launchJava(std::string currentDir, std::string commandLine, int doWait) {
+int launchJava(std::string currentDir, std::string commandLine, int doWait, ChildInput input) {
     writeLine(stdout, "currentDir=" + currentDir);
     writeLine(stdout, "javaCommandLine=" + commandLine);
     supportLogJavaStarted();
-    int result = execute(javaProgram, &commandLine[0], currentDir.c_str(), doWait);
+    int result = execute(javaProgram, &commandLine[0], currentDir.c_str(), doWait, input);
     supportLogJavaEnded(result, childProcessId);
     writeLine(stdout, "launchJava:retCode=" + std::to_string(result));
     if (result == 1) MessageBox2("java launch error. code=" + std::to_string(result));
@@ -234,7 +236,7 @@ int launchJava(std::string currentDir, std::string commandLine, int doWait) {
 int launchMainApp() {
     std::string currentDir = appDir;
     // Looked at each time: an earlier run of the loop may have made it.
-    return launchJava(currentDir, mainCommandLine(classArchiveRunOptions()), 1);
+    return launchJava(currentDir, mainCommandLine(classArchiveRunOptions()), 1, requestInput());
 }
 
 int launchUpdater() {
@@ -277,6 +279,7 @@ int launcherMain(int argc, char** argv) {
     watchOutput(supportLogOutput);
     watchChildren(supportLogChildren);
     presentChildren(appIdDesktop);
+    presentChildren(singleInstanceDesktop);
     beginSupportLog();
     int status = launch(argc, argv);
     endSupportLog(status);
@@ -331,14 +334,19 @@ static int launch(int argc, char** argv) {
     prepareProcessRunner();
     std::string failure = findOwnFolder();
     if (failure.empty()) failure = readBootDefinition();
-    if (failure.empty() && passArgs) failure = readLauncherArguments(argc, argv);
+    // A second start hands its request over before anything of its own.
+    bool handedOver = false;
+    if (failure.empty()) failure = holdSingleInstance(handedOver);
+    if (failure.empty() && passArgs && !handedOver) failure = readLauncherArguments(argc, argv);
     if (!failure.empty()) {
         MessageBox2(failure);
         return 1;
     }
+    if (handedOver) return 0;
 
     renameUpFile();
     runUpdateLoop();
+    releaseSingleInstance();
     releaseChildProcess();
     startClassArchiveMaker();
     return 0;

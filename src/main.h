@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "procutil.h"
+
 extern std::string javaCommandLine;  // the updater's; the main application's begins with it
 extern std::string javaProgram;      // the program it starts (programOfJavaValue)
 extern int passArgs;                 // the boot definition asks for the launcher's arguments
@@ -56,7 +58,7 @@ std::string readLauncherArguments(int argc, char** argv);
 
 void readBootXml(std::string bootXmPath);
 void renameUpFile();
-int launchJava(std::string currentDir, std::string commandLine, int doWait);
+int launchJava(std::string currentDir, std::string commandLine, int doWait, ChildInput input = NO_CHILD_INPUT);
 int launchMainApp();
 int launchUpdater();
 int moduleUpdate(std::string updaterPath);

@@ -20,22 +20,27 @@ void keepChildErrors(const char* bytes, size_t len) {
     childWatcher.errors(bytes, len);
 }
 
-static ChildDesktop childDesktop = {NULL, NULL, NULL};
+static ChildDesktop childDesktops[2];
+static size_t desktopCount = 0;
 
 void presentChildren(const ChildDesktop& desktop) {
-    childDesktop = desktop;
+    if (desktopCount < 2) childDesktops[desktopCount++] = desktop;
 }
 
 std::string childAppId() {
-    return childDesktop.appId != NULL ? childDesktop.appId() : std::string();
+    for (size_t i = 0; i < desktopCount; ++i)
+        if (childDesktops[i].appId != NULL) return childDesktops[i].appId();
+    return std::string();
 }
 
 void childWindowsStarted(unsigned long pid) {
-    if (childDesktop.started != NULL) childDesktop.started(pid);
+    for (size_t i = 0; i < desktopCount; ++i)
+        if (childDesktops[i].started != NULL) childDesktops[i].started(pid);
 }
 
 void childWindowsEnded() {
-    if (childDesktop.ended != NULL) childDesktop.ended();
+    for (size_t i = 0; i < desktopCount; ++i)
+        if (childDesktops[i].ended != NULL) childDesktops[i].ended();
 }
 
 static bool isBlank(char c) {

@@ -10,9 +10,13 @@
 #ifdef _WIN32
 #include <windows.h>
 typedef HANDLE ChildHandle;
+typedef HANDLE ChildInput;
+#define NO_CHILD_INPUT NULL
 #else
 #include <sys/types.h>
 typedef pid_t ChildHandle;  // 0 when there is none
+typedef int ChildInput;
+#define NO_CHILD_INPUT (-1)
 #endif
 
 // The latest child started; replaced (and the previous one released) by
@@ -51,8 +55,10 @@ bool capturesChildErrors(bool launcherHasOutput, bool launcherHasError, unsigned
 // The command line goes to the child as it is; its first word is never
 // searched for. Returns the child's exit code, 0 right after the start when
 // not waiting, or 1 on any failure, a program that findProgram cannot find
-// included.
-int execute(const std::string& program, char* lpCommandLine, const char* lpCurrentDir, int doWait);
+// included. input, when given, is the child's standard input (the read end
+// of a pipe, inheritable on Windows); execute closes it either way.
+int execute(const std::string& program, char* lpCommandLine, const char* lpCurrentDir, int doWait,
+            ChildInput input = NO_CHILD_INPUT);
 
 // The program that a "java" value names: the text inside its quotes, the
 // value itself, or, where options of its own follow it ("java -Dx=y"), its
@@ -88,9 +94,9 @@ std::string pathForPrograms();
 // to take a program from.
 std::vector<std::string> absolutePathFolders(const std::string& pathValue, PathRules rules);
 
-// How the children show on the desktop (Windows), registered once at
-// start: the AppUserModelID that each starts with (empty: none, as
-// without), and a watcher of the windows of a child that the launcher
+// How the children show on the desktop, registered once at start, by up
+// to two features: the AppUserModelID that each starts with (Windows;
+// empty: none, as without), and a watcher of a child that the launcher
 // waits for, from its start (with its process id) to its end. Any may be
 // null.
 struct ChildDesktop {

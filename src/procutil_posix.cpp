@@ -130,28 +130,30 @@ static bool waitFor(pid_t pid, int& status) {
     return waited == pid;
 }
 
-static int startFailed() {
+static int startFailed(int input = -1) {
+    if (input >= 0) close(input);
     writeLine(stdout, "execute:createProcessResult==0");
     return 1;
 }
 
-int execute(const std::string& program, char* lpCommandLine, const char* lpCurrentDir, int doWait) {
+int execute(const std::string& program, char* lpCommandLine, const char* lpCurrentDir, int doWait, int input) {
     childProcessId = 0;  // none of this start's, until it has started
     std::vector<std::string> args = splitCommandLine(lpCommandLine);
-    if (args.empty()) return startFailed();
+    if (args.empty()) return startFailed(input);
     // Found before the child's working directory applies, and never in the
     // launcher's current one; the child still sees its name as written.
     std::string executable = findProgram(program);
-    if (executable.empty()) return startFailed();
+    if (executable.empty()) return startFailed(input);
     std::vector<char*> argv = argvOf(args);
 
     // posix_spawn starts the child without copying the launcher's page
     // tables, and reports a failed chdir or exec by its result.
     posix_spawn_file_actions_t actions;
-    if (posix_spawn_file_actions_init(&actions) != 0) return startFailed();
-    if (lpCurrentDir != NULL && posix_spawn_file_actions_addchdir_np(&actions, lpCurrentDir) != 0) {
+    if (posix_spawn_file_actions_init(&actions) != 0) return startFailed(input);
+    if ((lpCurrentDir != NULL && posix_spawn_file_actions_addchdir_np(&actions, lpCurrentDir) != 0) ||
+        (input >= 0 && posix_spawn_file_actions_adddup2(&actions, input, 0) != 0)) {
         posix_spawn_file_actions_destroy(&actions);
-        return startFailed();
+        return startFailed(input);
     }
     int errorEnd = -1;
     int errors = captureErrors(actions, errorEnd);
@@ -160,6 +162,7 @@ int execute(const std::string& program, char* lpCommandLine, const char* lpCurre
     int spawned = posix_spawn(&pid, executable.c_str(), &actions, NULL, &argv[0], environ);
     posix_spawn_file_actions_destroy(&actions);
     if (errors >= 0) close(errorEnd);  // the child's now: the pipe ends with it
+    if (input >= 0) close(input);
     if (spawned != 0) {
         if (errors >= 0) close(errors);
         return startFailed();
@@ -177,7 +180,9 @@ int execute(const std::string& program, char* lpCommandLine, const char* lpCurre
     }
 
     int status = 0;
+    childWindowsStarted(childProcessId);
     bool waited = errors >= 0 ? waitDraining(pid, status, errors) : waitFor(pid, status);
+    childWindowsEnded();
     if (!waited) {
         writeLine(stdout, "result=WAIT_FAILED");
         return 1;

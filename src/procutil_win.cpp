@@ -24,46 +24,77 @@ static bool noHandle(DWORD which) {
 
 // Where the launcher has neither standard output nor standard error (a
 // start from Explorer or a shortcut), the child gets a pipe for its
-// standard error, and only that: the attribute list keeps every other
-// handle of ours from it. A thread drains the pipe.
-struct ErrorCapture {
-    HANDLE writeEnd, reader;
+// standard error; with the requests of a second start, a pipe for its
+// standard input. It then gets its three standard handles and only those:
+// the attribute list keeps every other handle of ours from it. A thread
+// drains the error pipe.
+struct ChildHandles {
+    HANDLE errorWrite, reader;
+    HANDLE given[3];  // what the child inherits; copies of ours where they are not the pipes
+    bool copied[3];
     std::vector<char> attributes;
 };
 
-static bool captureErrors(const std::string& program, STARTUPINFOEXA& si, ErrorCapture& capture) {
-    if (!childErrorsKept() ||
-        !capturesChildErrors(!noHandle(STD_OUTPUT_HANDLE), !noHandle(STD_ERROR_HANDLE), programSubsystem(program)))
-        return false;
+// An inheritable copy of one of our standard handles; NULL where there is none.
+static HANDLE inheritableCopy(DWORD which) {
+    HANDLE handle = GetStdHandle(which), copy = NULL;
+    if (handle == NULL || handle == INVALID_HANDLE_VALUE) return NULL;
+    return DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS)
+               ? copy
+               : NULL;
+}
+
+static void closeCopies(ChildHandles& handles) {
+    for (int i = 0; i < 3; ++i)
+        if (handles.copied[i] && handles.given[i] != NULL) CloseHandle(handles.given[i]);
+}
+
+static bool giveHandles(const std::string& program, HANDLE input, STARTUPINFOEXA& si, ChildHandles& handles) {
+    handles.errorWrite = handles.reader = NULL;
+    HANDLE readEnd = NULL;
     SECURITY_ATTRIBUTES inherited = {sizeof(SECURITY_ATTRIBUTES), NULL, TRUE};
-    HANDLE readEnd;
-    if (!CreatePipe(&readEnd, &capture.writeEnd, &inherited, 0)) return false;
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    if (childErrorsKept() &&
+        capturesChildErrors(!noHandle(STD_OUTPUT_HANDLE), !noHandle(STD_ERROR_HANDLE), programSubsystem(program)) &&
+        CreatePipe(&readEnd, &handles.errorWrite, &inherited, 0))
+        SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    if (handles.errorWrite == NULL && input == NULL) return false;
+    DWORD which[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    HANDLE ours[3] = {input, NULL, handles.errorWrite};
+    HANDLE list[3];
+    DWORD count = 0;
+    for (int i = 0; i < 3; ++i) {
+        handles.copied[i] = ours[i] == NULL;
+        handles.given[i] = handles.copied[i] ? inheritableCopy(which[i]) : ours[i];
+        if (handles.given[i] != NULL) list[count++] = handles.given[i];
+    }
     SIZE_T size = 0;
     InitializeProcThreadAttributeList(NULL, 1, 0, &size);
-    capture.attributes.resize(size);
-    si.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(&capture.attributes[0]);
-    capture.reader = NULL;
-    if (size > 0 && InitializeProcThreadAttributeList(si.lpAttributeList, 1, 0, &size) &&
-        UpdateProcThreadAttribute(si.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &capture.writeEnd,
-                                  sizeof(HANDLE), NULL, NULL))
-        capture.reader = CreateThread(NULL, 0, drainErrors, readEnd, 0, NULL);
-    if (capture.reader == NULL) {
-        CloseHandle(readEnd);
-        CloseHandle(capture.writeEnd);
+    handles.attributes.resize(size);
+    si.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(&handles.attributes[0]);
+    bool listed = size > 0 && InitializeProcThreadAttributeList(si.lpAttributeList, 1, 0, &size) &&
+                  UpdateProcThreadAttribute(si.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, list,
+                                            count * sizeof(HANDLE), NULL, NULL);
+    if (listed && readEnd != NULL) handles.reader = CreateThread(NULL, 0, drainErrors, readEnd, 0, NULL);
+    if (!listed || (readEnd != NULL && handles.reader == NULL)) {
+        if (readEnd != NULL) CloseHandle(readEnd);
+        if (handles.errorWrite != NULL) CloseHandle(handles.errorWrite);
+        closeCopies(handles);
         si.lpAttributeList = NULL;
         return false;
     }
     si.StartupInfo.dwFlags |= STARTF_USESTDHANDLES;
-    si.StartupInfo.hStdError = capture.writeEnd;
+    si.StartupInfo.hStdInput = handles.given[0];
+    si.StartupInfo.hStdOutput = handles.given[1];
+    si.StartupInfo.hStdError = handles.given[2];
     return true;
 }
 
 // The reader ends with the pipe; a grandchild that keeps it open is not
 // waited for long.
-static void endCapture(ErrorCapture& capture, DWORD waitMs) {
-    WaitForSingleObject(capture.reader, waitMs);
-    CloseHandle(capture.reader);
+static void endCapture(ChildHandles& handles, DWORD waitMs) {
+    if (handles.reader == NULL) return;
+    WaitForSingleObject(handles.reader, waitMs);
+    CloseHandle(handles.reader);
 }
 
 void prepareProcessRunner() {
@@ -118,30 +149,30 @@ std::string findProgram(const std::string& program) {
     return std::string();
 }
 
-int execute(const std::string& program, char* lpCommandLine, const char* lpCurrentDir, int doWait) {
+static int startFailed(HANDLE input) {
+    if (input != NULL) CloseHandle(input);
+    writeLine(stdout, "execute:createProcessResult==" + std::to_string(FALSE));
+    return 1;
+}
+
+int execute(const std::string& program, char* lpCommandLine, const char* lpCurrentDir, int doWait, HANDLE input) {
     childProcessId = 0;  // none of this start's, until it has started
     // Windows refuses a command line of more than 32,767 UTF-16 units, its
     // terminator included; Wine instead cuts it at a 64 KiB boundary and
     // starts what is left. A double-byte character counts as one unit.
     int units = MultiByteToWideChar(CP_ACP, 0, lpCommandLine, -1, NULL, 0);
-    if (units <= 0 || units > 32767) {
-        writeLine(stdout, "execute:createProcessResult==" + std::to_string(FALSE));
-        return 1;
-    }
+    if (units <= 0 || units > 32767) return startFailed(input);
     // Found by us, never by CreateProcess: its search of the first word would
     // take the current folder first, and each prefix of a path with blanks.
     std::string module = findProgram(program);
-    if (module.empty()) {
-        writeLine(stdout, "execute:createProcessResult==" + std::to_string(FALSE));
-        return 1;
-    }
+    if (module.empty()) return startFailed(input);
     STARTUPINFOEXA si;
     PROCESS_INFORMATION pi;
     ZeroMemory(&si, sizeof(si));
     si.StartupInfo.cb = sizeof(si.StartupInfo);
     ZeroMemory(&pi, sizeof(pi));
-    ErrorCapture capture;
-    bool capturing = captureErrors(module, si, capture);
+    ChildHandles handles;
+    bool capturing = giveHandles(module, input, si, handles);
     if (capturing) si.StartupInfo.cb = sizeof(si);
     // The taskbar groups the child's windows under this ID, not Java's.
     std::string appId = childAppId();
@@ -155,11 +186,14 @@ int execute(const std::string& program, char* lpCommandLine, const char* lpCurre
                                   capturing ? EXTENDED_STARTUPINFO_PRESENT : 0, NULL, lpCurrentDir,
                                   &si.StartupInfo, &pi);
     if (capturing) {
-        CloseHandle(capture.writeEnd);  // the child's now: the pipe ends with it
+        // The child's now: the pipes end with it.
+        if (handles.errorWrite != NULL) CloseHandle(handles.errorWrite);
+        closeCopies(handles);
         DeleteProcThreadAttributeList(si.lpAttributeList);
     }
+    if (input != NULL) CloseHandle(input);
     if (!created) {
-        if (capturing) endCapture(capture, 1000);
+        if (capturing) endCapture(handles, 1000);
         writeLine(stdout, "execute:createProcessResult==" + std::to_string(created));
         return 1;
     }
@@ -175,14 +209,14 @@ int execute(const std::string& program, char* lpCommandLine, const char* lpCurre
     flushOutput();  // before the child's own output, which shares the stream
     childHasStarted();
     if (doWait == 0) {
-        if (capturing) endCapture(capture, 0);
+        if (capturing) endCapture(handles, 0);
         return 0;
     }
 
     childWindowsStarted(pi.dwProcessId);
     DWORD waitResult = WaitForSingleObject(childProcess, INFINITE);
     childWindowsEnded();
-    if (capturing) endCapture(capture, 1000);
+    if (capturing) endCapture(handles, 1000);
     switch (waitResult) {
     case WAIT_OBJECT_0: writeLine(stdout, "result=WAIT_OBJECT_0"); break;
     case WAIT_FAILED: writeLine(stdout, "result=WAIT_FAILED"); return 1;

@@ -16,11 +16,14 @@
 // the milliseconds that fakejava.dumpms gives and is logged as dumped=PATH
 // once written. On Windows it also logs how it was started (its startup
 // flags and title), and shows a window for the milliseconds that
-// fakejava.window gives.
+// fakejava.window gives. Where fakejava.stdin gives a number N, it first
+// reads N lines on its standard input and appends each, as it comes, to
+// fakejava.requests.
 #include <cstdio>
 #include <cstdlib>
 #include <csignal>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -148,6 +151,15 @@ int main(int argc, char** argv) {
         }
     }
 #endif
+
+    // The requests of second starts, as the application reads them.
+    {
+        int lines = 0;
+        std::ifstream("fakejava.stdin") >> lines;
+        std::string line;
+        for (int i = 0; i < lines && std::getline(std::cin, line); ++i)
+            std::ofstream("fakejava.requests", std::ios::app | std::ios::binary) << line << "\n";
+    }
 
     // Standard error: the text of fakejava.stderr, or with "bytes:N" as its
     // text, N bytes in lines of 64, written as fast as they can be.
