@@ -109,6 +109,13 @@ std::string takeRequest(const std::string& received, std::string& queue, unsigne
     return answerLine(true, appPid);
 }
 
+void withdrawRequest(std::string& queue, const std::string& received, const std::string& answer) {
+    if (answer.compare(0, 7, "queued ") != 0 || queue.size() < received.size() || queue.compare(queue.size() - received.size(), received.size(), received) != 0)
+        return;
+    queue.resize(queue.size() - received.size());
+    writeLine(stdout, "requestDropped=its start did not take the answer");
+}
+
 std::string holdSingleInstance(bool& handedOver) {
     handedOver = false;
     if (!wanted) return std::string();

@@ -61,6 +61,9 @@ std::string instanceName(const std::string& launcherName, const std::string& lau
 // A request that would take the waiting ones over REQUEST_LIMIT is dropped
 // too; the answer says so.
 std::string takeRequest(const std::string& received, std::string& queue, unsigned long appPid);
+// Takes back a request whose answer did not reach its start: that one has
+// said it failed, and the application must not open the files after all.
+void withdrawRequest(std::string& queue, const std::string& received, const std::string& answer);
 
 // How long a second start waits for the first copy to answer.
 const int ANSWER_WAIT_MS = 5000;

@@ -131,7 +131,10 @@ static void serveClient(int client) {
     pthread_mutex_lock(&lock);
     std::string answer = takeRequest(received, queue, appPid);
     pthread_mutex_unlock(&lock);
-    if (!answer.empty()) sendAll(client, answer, until);
+    if (answer.empty() || sendAll(client, answer, until)) return;
+    pthread_mutex_lock(&lock);
+    withdrawRequest(queue, received, answer);
+    pthread_mutex_unlock(&lock);
 }
 
 // Drops the rest of a line that an application took only in part: the

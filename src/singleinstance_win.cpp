@@ -147,7 +147,13 @@ static void serveClient(HANDLE pipe, HANDLE event) {
     EnterCriticalSection(&lock);
     std::string answer = takeRequest(received, queue, appPid);
     LeaveCriticalSection(&lock);
-    if (answer.empty() || !sendAll(pipe, answer, event, until)) return;
+    if (answer.empty()) return;
+    if (!sendAll(pipe, answer, event, until)) {
+        EnterCriticalSection(&lock);
+        withdrawRequest(queue, received, answer);
+        LeaveCriticalSection(&lock);
+        return;
+    }
     // Until the client has read the answer: closing first would take it away.
     char rest[64];
     DWORD n = 0;

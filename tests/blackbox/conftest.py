@@ -45,7 +45,8 @@ UNPASSABLE = "「{}」をアプリケーションに渡せません。名前を�
 # How every message-box text begins: on POSIX they share standard error
 # with the library's error text.
 MESSAGE_STARTS = ("起動定義ファイル ", "このアプリケーションを動かす ", "更新で例外が発生しました。", "java launch error.",
-                  "CloseHandle(hThread)", "execute:GetExitCodeProcess Error.")
+                  "CloseHandle(hThread)", "execute:GetExitCodeProcess Error.", "このアプリケーションはすでに",
+                  "渡すファイルの名前が長すぎるか")
 
 
 def pytest_addoption(parser):
@@ -356,12 +357,14 @@ class NeverRan(AssertionError):
 
 
 def run(app, request=None, args=(), timeout=120, cwd=None, env=None, loader=None, encoding="utf-8",
-        starter=(), at_box=None):
+        starter=(), at_box=None, on_start=None, output_file=None):
     """Runs the app's launcher; returns a Result. A run that hangs is ended
     after timeout seconds and fails with its transcript so far. starter
     (native only) is a command that execs the launcher, to start it from an
     unusual parent. at_box (Wine only) is called once while the first
-    message box is up, before it is dismissed."""
+    message box is up, before it is dismissed. on_start is given the
+    launcher's process as soon as it runs. With output_file, standard
+    output goes to that file, where it can be read while the launcher runs."""
     start = time.monotonic()
     if app.kind == "native":
         cmd, cwd = [*starter, str(app.exe), *args], cwd or "/"
@@ -376,15 +379,22 @@ def run(app, request=None, args=(), timeout=120, cwd=None, env=None, loader=None
         watcher.start()
     try:
         # A session of its own, so that a hung run ends with all its children.
-        proc = subprocess.Popen(cmd, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+        stdout = open(output_file, "wb") if output_file else subprocess.PIPE
+        proc = subprocess.Popen(cmd, cwd=cwd, env=env, stdout=stdout, stderr=subprocess.PIPE,
                                 start_new_session=True)
+        if output_file:
+            stdout.close()
+        if on_start:
+            on_start(proc)
         try:
             out, err = proc.communicate(timeout=timeout)
         except subprocess.TimeoutExpired:
             os.killpg(proc.pid, 9)
             out, err = proc.communicate(timeout=30)
             pytest.fail(f"the launcher hung for {timeout:.0f} s; standard output so far:\n"
-                        f"{out.decode('utf-8', 'replace')}\nstandard error:\n{err.decode('utf-8', 'replace')}")
+                        f"{(out or b'').decode('utf-8', 'replace')}\nstandard error:\n{err.decode('utf-8', 'replace')}")
+        if output_file:
+            out = Path(output_file).read_bytes()
     finally:
         stop.set()
         if watcher:
@@ -393,6 +403,43 @@ def run(app, request=None, args=(), timeout=120, cwd=None, env=None, loader=None
         raise NeverRan(f"{' '.join(cmd)} exited {proc.returncode} without the launcher's first line; "
                        f"standard error: {err.decode('utf-8', 'replace')[-2000:]}")
     return Result(proc.returncode, out, err, app.kind, proc.pid, time.monotonic() - start, encoding)
+
+
+class Background:
+    """A run of the launcher in a thread of its own, such as a first copy
+    that others hand their requests to: proc is its process, result() waits
+    for its Result."""
+
+    def __init__(self, app, request, **kw):
+        self.proc, self._result, self._error = None, None, None
+        started = threading.Event()
+
+        def go():
+            try:
+                self._result = run(app, request, on_start=lambda p: (setattr(self, "proc", p), started.set()), **kw)
+            except BaseException as e:  # pytest.fail included: raised again in result()
+                self._error = e
+            started.set()
+
+        self._thread = threading.Thread(target=go, daemon=True)
+        self._thread.start()
+        started.wait(60)
+
+    def result(self):
+        self._thread.join()
+        if self._error:
+            raise self._error
+        return self._result
+
+
+def wait_for(condition, what, seconds=60):
+    """Waits until condition() holds, for the seconds given (times the
+    slowdown under Wine); fails naming what did not happen."""
+    until = time.monotonic() + seconds * SLOWDOWN
+    while not condition():
+        if time.monotonic() > until:
+            pytest.fail(f"waited {seconds * SLOWDOWN:.0f} s in vain: {what}")
+        time.sleep(0.05)
 
 
 @pytest.fixture

@@ -18,7 +18,8 @@
 // flags and title), and shows a window for the milliseconds that
 // fakejava.window gives. Where fakejava.stdin gives a number N, it first
 // reads N lines on its standard input and appends each, as it comes, to
-// fakejava.requests.
+// fakejava.requests. Where fakejava.waitfor names a file, it waits until
+// that file is there (a minute at most) before its step.
 #include <cstdio>
 #include <cstdlib>
 #include <csignal>
@@ -174,6 +175,18 @@ int main(int argc, char** argv) {
             std::fwrite(text.data(), 1, text.size(), stderr);
         }
         std::fflush(stderr);
+    }
+
+    {
+        std::string path;
+        if (std::getline(std::ifstream("fakejava.waitfor"), path))
+            for (int i = 0; i < 600 && !std::ifstream(path.c_str()); ++i) {
+#ifdef _WIN32
+                Sleep(100);
+#else
+                usleep(100000);
+#endif
+            }
     }
 
     std::string step, rest;

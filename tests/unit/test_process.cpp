@@ -9,6 +9,7 @@
 #include "main.h"
 #include "pathconst.h"
 #include "procutil.h"
+#include "singleinstance.h"
 #include "testutil.h"
 
 namespace {
@@ -38,6 +39,80 @@ TEST(SplitCommandLine, MicrosoftRuntimeRules) {
         {"\"a b\"c d", {"a bc", "d"}},
     };
     for (const Case& c : cases) EXPECT_EQ(c.expected, splitCommandLine(c.line)) << c.line;
+}
+
+// A second start's request, as the application reads it on its standard input.
+TEST(RequestLine, EncodesEachFieldAndReadsItBack) {
+    struct Case { Args fields; const char* line; };
+    const Case cases[] = {
+        {{"C:\\Users\\taro", "a b.txt"}, "C:\\\\Users\\\\taro\ta b.txt\n"},
+        {{"/home/taro", "x\ty", "two\nlines\r"}, "/home/taro\tx\\ty\ttwo\\nlines\\r\n"},
+        {{"/", "", "日本語.txt"}, "/\t\t日本語.txt\n"},
+        {{"/"}, "/\n"},
+        {{"", "\\t"}, "\t\\\\t\n"},
+    };
+    for (const Case& c : cases) {
+        std::string line = requestLine(c.fields);
+        EXPECT_EQ(c.line, line);
+        Args back;
+        EXPECT_TRUE(requestFields(line.substr(0, line.size() - 1), back)) << line;
+        EXPECT_EQ(c.fields, back) << line;
+    }
+}
+
+TEST(RequestLine, WhatIsNoRequestIsRefused) {
+    const char* refused[] = {
+        "", "a\\x", "a\\", "a\rb", "a\nb", "bad \xff byte", "overlong \xc0\xaf",
+    };
+    for (const char* line : refused) {
+        Args fields;
+        EXPECT_FALSE(requestFields(line, fields)) << line;
+    }
+    Args fields;
+    EXPECT_FALSE(requestFields(std::string("nul\0b", 5), fields));
+}
+
+TEST(RequestQueue, BoundsAnswersAndCutLines) {
+    std::string queue;
+    std::string line = requestLine({"/", "a"});
+    EXPECT_EQ("queued 42\n", takeRequest(line, queue, 42));
+    EXPECT_EQ(line, queue);
+    // No request: no answer at all, and nothing queued.
+    for (const std::string& junk : {std::string("no line feed"), std::string("a\\q\n"), std::string("\xff\n"),
+                                    std::string(REQUEST_LIMIT + 1, 'x')}) {
+        EXPECT_EQ("", takeRequest(junk, queue, 42));
+        EXPECT_EQ(line, queue);
+    }
+    // One that would take the waiting ones over the bound is dropped, and says so.
+    std::string big = std::string(REQUEST_LIMIT - line.size(), 'b');
+    big[big.size() - 1] = '\n';
+    EXPECT_EQ("queued 0\n", takeRequest(big, queue, 0));
+    EXPECT_EQ("dropped\n", takeRequest(line, queue, 0));
+    EXPECT_EQ(REQUEST_LIMIT, queue.size());
+
+    // An answer that did not reach its start takes its request back; a
+    // dropped one has nothing to take back.
+    std::string twice;
+    takeRequest(line, twice, 1);
+    std::string answer = takeRequest(line, twice, 1);
+    withdrawRequest(twice, line, "dropped\n");
+    EXPECT_EQ(line + line, twice);
+    withdrawRequest(twice, line, answer);
+    EXPECT_EQ(line, twice);
+
+    bool queued = false;
+    unsigned long pid = 1;
+    EXPECT_TRUE(answerOf("queued 1234\n", queued, pid));
+    EXPECT_TRUE(queued);
+    EXPECT_EQ(1234UL, pid);
+    EXPECT_TRUE(answerOf("dropped\n", queued, pid));
+    EXPECT_FALSE(queued);
+    for (const char* bad : {"queued \n", "queued 12", "queued 1x\n", "ok\n", ""}) EXPECT_FALSE(answerOf(bad, queued, pid)) << bad;
+
+    // A write that broke off inside a line takes that line with it.
+    struct Case { size_t written, done; };
+    const Case cuts[] = {{0, 0}, {2, 2}, {1, 2}, {3, 5}, {5, 5}, {9, 9}};
+    for (const Case& c : cuts) EXPECT_EQ(c.done, bytesDone("a\nbc\nd\nef", c.written)) << c.written;
 }
 
 TEST(QuoteArgument, SplitterReadsBackTheSameArgument) {

@@ -1,0 +1,199 @@
+"""One running copy (singleInstance=y): a second start hands its working
+folder and arguments to the first and ends with 0; the application reads
+them on its standard input, a line each. The stand-in Java reads as many
+lines as fakejava.stdin says and keeps them in fakejava.requests."""
+import os
+import re
+import signal
+import socket
+import subprocess
+import threading
+
+import pytest
+
+from conftest import WINE64, App, Background, run, wait_for, winpath
+
+JAPANESE_WINDOWS = {"LANG": "ja_JP.UTF-8"}
+SILENT = "このアプリケーションはすでに起動していますが、応答がないため、"
+
+
+def request_line(fields):
+    def escaped(field):
+        return field.replace("\\", "\\\\").replace("\t", "\\t").replace("\n", "\\n").replace("\r", "\\r")
+    return "\t".join(escaped(f) for f in fields) + "\n"
+
+
+def single_app(app, reads=0, items=()):
+    app.boot_items([("java", app.java), ("-jar", "app.jar"), ("singleInstance", "y"), *items])
+    if reads:
+        (app.root / "fakejava.stdin").write_text(f"{reads}\n")
+    return app
+
+
+def requests(app, where=""):
+    path = app.root / where / "fakejava.requests"
+    return path.read_text(encoding="utf-8").splitlines(keepends=True) if path.exists() else []
+
+
+def first_copy(app, request, **kw):
+    """Starts the first copy and waits until its application runs."""
+    first = Background(app, request, **kw)
+    wait_for(lambda: app.runs(), "the first copy's application started")
+    return first
+
+
+def env_of(app, request, japanese=False):
+    if app.kind != "wine":
+        return None
+    env = request.getfixturevalue("wine_env")
+    return dict(env, **JAPANESE_WINDOWS) if japanese else env
+
+
+def folder_of(app, path):
+    return winpath(path) if app.kind == "wine" else str(path)
+
+
+def test_a_second_start_hands_its_request_over(app, request):
+    single_app(app, reads=1)
+    env = env_of(app, request, japanese=True)
+    first = first_copy(app, request, env=env)
+    docs = app.root / "文書 docs"
+    docs.mkdir()
+    # Beyond the code page too: the request is Unicode, unlike the command line.
+    args = ["report 1.txt", "日本語の文書.txt", "한국어.txt", "tab\there", "two\nlines", "C:\\dir\\", ""]
+    second = run(app, request, args=args, cwd=docs, env=env)
+    assert second.returncode == 0 and second.messages == [], second.report
+    sent = [l for l in second.lines if l.startswith("requestSent=")]
+    assert len(sent) == 1 and re.fullmatch(rf"requestSent={len(args)} arguments: queued for process [1-9]\d*", sent[0])
+    r = first.result()
+    assert r.returncode == 0
+    assert len(app.runs()) == 1, "no second Java"
+    line = request_line([folder_of(app, docs), *args])
+    assert requests(app) == [line]
+    assert f"requestReceived={len(args)} arguments, {len(line.encode())} bytes" in r.lines
+
+
+def test_ten_starts_at_once_run_one_application(app, request):
+    single_app(app, reads=9)
+    env = env_of(app, request)
+    results = [None] * 10
+
+    def start(n):
+        results[n] = run(app, request, args=[f"start {n}"], env=env)
+
+    threads = [threading.Thread(target=start, args=(n,)) for n in range(10)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert [r.returncode for r in results] == [0] * 10, [r.report for r in results]
+    assert len(app.runs()) == 1, "exactly one application"
+    handed = [n for n, r in enumerate(results) if any(l.startswith("requestSent=") for l in r.lines)]
+    assert len(handed) == 9
+    cwd = folder_of(app, app.root) if app.kind == "wine" else "/"
+    assert sorted(requests(app)) == sorted(request_line([cwd, f"start {n}"]) for n in handed)
+
+
+def test_a_request_during_the_updater_reaches_the_application_after_it(app, request):
+    # The application asks for its update; the updater waits for the test,
+    # then lets the application's next run read one line.
+    single_app(app)
+    app.script(21, 0)
+    updater = app.root / "updater"
+    app.script("0,write=../fakejava.stdin", where="updater")
+    (updater / "fakejava.stage").write_text("1\n")
+    (updater / "fakejava.waitfor").write_text("../release\n")
+    env = env_of(app, request)
+    first = Background(app, request, env=env)
+    wait_for(lambda: app.runs("updater"), "the updater started")
+    second = run(app, request, args=["while updating"], env=env)
+    assert second.returncode == 0 and second.messages == [], second.report
+    assert "requestSent=1 arguments: queued for process 0" in second.lines
+    (app.root / "release").write_text("")
+    r = first.result()
+    assert r.returncode == 0
+    assert len(app.runs()) == 2 and len(app.runs("updater")) == 1
+    cwd = folder_of(app, app.root) if app.kind == "wine" else "/"
+    assert requests(app) == [request_line([cwd, "while updating"])]
+
+
+def test_a_killed_first_copy_lets_the_next_start_run(app, request):
+    single_app(app, reads=1)
+    env = env_of(app, request)
+    first = first_copy(app, request, env=env)
+    first.proc.kill()
+    assert first.result().returncode == -signal.SIGKILL
+    # Its application has lost its input and ends; whatever the copy left
+    # behind, the next start is the first.
+    (app.root / "fakejava.stdin").unlink()
+    r = run(app, request, args=["after"], env=env)
+    assert r.returncode == 0 and r.messages == [], r.report
+    assert len(app.runs()) == 2
+    assert not any(l.startswith("requestSent=") for l in r.lines)
+
+
+def test_another_application_folder_runs_its_own_copy(app, request, tmp_path):
+    single_app(app, reads=1)
+    other = single_app(App(tmp_path / "other", app.kind))
+    env = env_of(app, request)
+    first = first_copy(app, request, env=env)
+    r = run(other, request, args=["mine"], env=env)
+    assert r.returncode == 0 and len(other.runs()) == 1
+    assert other.runs()[0]["cwd"]
+    run(app, request, args=["release"], env=env)
+    assert first.result().returncode == 0
+    assert [l.split("\t")[1] for l in requests(app)] == ["release\n"]
+
+
+def test_a_first_copy_that_does_not_answer_is_named(app, request):
+    single_app(app, reads=1)
+    env = env_of(app, request)
+    first = first_copy(app, request, env=env)
+    os.kill(first.proc.pid, signal.SIGSTOP)
+    try:
+        r = run(app, request, args=["lost"], env=env)
+    finally:
+        os.kill(first.proc.pid, signal.SIGCONT)
+    assert r.returncode == 1
+    assert len(r.messages) == 1 and r.messages[0].startswith(SILENT), r.report
+    assert any(l.startswith("requestNotSent=no answer within 5 s") for l in r.lines), r.lines
+    run(app, request, args=["released"], env=env)
+    r = first.result()
+    assert r.returncode == 0
+    assert len(app.runs()) == 1
+    # The start that said it failed has its request taken back.
+    assert "requestDropped=its start did not take the answer" in r.lines
+    assert [l.split("\t")[1] for l in requests(app)] == ["released\n"]
+
+
+def test_garbage_on_the_channel_leaves_the_first_copy_running(app, request, tmp_path):
+    single_app(app, reads=1)
+    env = env_of(app, request)
+    output = tmp_path / "first.out"
+    first = first_copy(app, request, env=env, output_file=output)
+    channel = next(l.split("=", 1)[1] for l in output.read_text(errors="replace").splitlines()
+                   if l.startswith("singleInstance="))
+    if app.kind == "native":
+        junks = [b"no line feed", b"bad\\qescape\n", b"\xff\xfe\n", b"x" * (70 * 1024) + b"\n", b""]
+        for junk in junks:
+            with socket.socket(socket.AF_UNIX) as s:
+                s.connect(channel)
+                try:
+                    s.sendall(junk)
+                    s.shutdown(socket.SHUT_WR)
+                    answer = s.recv(64)
+                except (BrokenPipeError, ConnectionResetError):  # it stopped reading what is too long
+                    answer = b""
+                assert answer == b"", "no answer to what is no request"
+    else:
+        junks = ["garbage", "bad\\qescape"]
+        for junk in junks:
+            subprocess.run([WINE64, "cmd", "/c", f"echo {junk}> {channel}"], env=env, capture_output=True,
+                           timeout=120)
+    r2 = run(app, request, args=["still here"], env=env)
+    assert r2.returncode == 0, r2.report
+    r = first.result()
+    assert r.returncode == 0
+    dropped = [l for l in r.lines if l.startswith("requestDropped=")]
+    assert len(dropped) == len(junks), r.lines
+    assert [l.split("\t")[1] for l in requests(app)] == ["still here\n"]
