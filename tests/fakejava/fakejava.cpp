@@ -16,7 +16,8 @@
 // the milliseconds that fakejava.dumpms gives and is logged as dumped=PATH
 // once written. On Windows it also logs how it was started (its startup
 // flags and title), and shows a window for the milliseconds that
-// fakejava.window gives. Where fakejava.stdin gives a number N, it first
+// fakejava.window gives (minimised where fakejava.minimized is there),
+// logging foreground=restored once it is the foreground window, restored. Where fakejava.stdin gives a number N, it first
 // reads N lines on its standard input and appends each, as it comes, to
 // fakejava.requests. Where fakejava.waitfor names a file, it waits until
 // that file is there (a minute at most) before its step.
@@ -140,10 +141,16 @@ int main(int argc, char** argv) {
             RegisterClassA(&type);
             HWND window = CreateWindowExA(0, "fakejava", "fakejava", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, NULL, NULL,
                                           type.hInstance, NULL);
-            ShowWindow(window, SW_SHOW);
+            // Minimised where fakejava.minimized is there, as one the user put aside.
+            ShowWindow(window, std::ifstream("fakejava.minimized") ? SW_SHOWMINNOACTIVE : SW_SHOW);
+            bool raised = false;
             for (DWORD until = GetTickCount() + ms; GetTickCount() < until;) {
                 MSG message;
                 while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+                if (!raised && GetForegroundWindow() == window && !IsIconic(window)) {
+                    raised = true;
+                    std::ofstream("fakejava.log", std::ios::app | std::ios::binary) << "foreground=restored\n";
+                }
                 Sleep(10);
             }
             ShowWindow(window, SW_HIDE);
