@@ -106,7 +106,7 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR cmd, int show)
     pthread_join(t, NULL);
 #ifdef PADDING
     /* a program over the size budget */
-    static volatile const char padding[420000] = {1};
+    static volatile const char padding[440000] = {1};
     return padding[GetTickCount() % sizeof(padding)] == 0;
 #elif defined(USE_WINMM)
     return timeGetTime() == 0;
@@ -181,7 +181,7 @@ expect_fail "dynamic libstdc++/libgcc"     dyncxx64.exe     x86-64 "imports the 
 expect_fail "32-bit colour icon"           deep32.exe       i386   "bpp 32"
 expect_fail "exe with a version block"     version32.exe    i386   "unexpected resource types: 16 (version)"
 expect_fail "exe with a manifest"          manifest32.exe   i386   "unexpected resource types: 24 (manifest)"
-expect_fail "exe over the size budget"     big32.exe        i386   "over the budget of 409600"
+expect_fail "exe over the size budget"     big32.exe        i386   "over the budget of 430080"
 expect_fail "x86-64 exe checked as i386"   good64.exe       i386   "not a PE32 i386 image"
 expect_fail "i386 exe checked as x86-64"   good32.exe       x86-64 "want pei-x86-64"
 expect_fail "not a PE file"                text.exe         i386   "not a PE32 i386 image"
