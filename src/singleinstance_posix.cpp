@@ -42,6 +42,11 @@ static bool privateFolder(const char* dir) {
            (st.st_mode & 077) == 0;
 }
 
+// The socket's address: its path, or where that is too long for one (a
+// long home folder), the same file reached through a descriptor of its
+// folder.
+static std::string socketAddress;
+
 static bool placeNames(std::string& why) {
     if (!lockPath.empty()) return true;
     std::string self = currentModulePath();
@@ -51,14 +56,28 @@ static bool placeNames(std::string& why) {
         why = "there is no private folder of the user's for it";
         return false;
     }
-    std::string base = dir + instanceName(launcherName(exeFileName), self, std::to_string(geteuid()));
-    if (base.size() + 5 >= sizeof(sockaddr_un().sun_path)) {
-        why = "the path of its socket is too long: " + base + ".sock";
-        return false;
+    std::string name = instanceName(launcherName(exeFileName), self, std::to_string(geteuid()));
+    socketAddress = dir + name + ".sock";
+    if (socketAddress.size() >= sizeof(sockaddr_un().sun_path)) {
+        int folder = open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (folder >= 0) folder = aboveStandard(folder);
+        socketAddress = "/proc/self/fd/" + std::to_string(folder) + "/" + name + ".sock";
+        if (folder < 0 || socketAddress.size() >= sizeof(sockaddr_un().sun_path)) {
+            why = "the path of its socket is too long: " + dir + name + ".sock";
+            return false;
+        }
     }
-    lockPath = base + ".lock";
-    socketPath = base + ".sock";
+    lockPath = dir + name + ".lock";
+    socketPath = dir + name + ".sock";
     return true;
+}
+
+static sockaddr_un addressOf(const std::string& path) {
+    sockaddr_un address;
+    std::memset(&address, 0, sizeof(address));
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size());
+    return address;
 }
 
 InstanceClaim claimInstance(std::string& why) {
@@ -200,10 +219,7 @@ static void* serve(void*) {
 
 std::string openRequests() {
     listenFd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address;
-    std::memset(&address, 0, sizeof(address));
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size());
+    sockaddr_un address = addressOf(socketAddress);
     // What a copy that crashed left behind: the lock is ours now.
     unlink(socketPath.c_str());
     mode_t mask = umask(077);
@@ -302,10 +318,7 @@ std::vector<std::string> ownRequestFields() {
 Exchange exchangeRequest(const std::string& request, int waitMs, std::string& answer, std::string& why) {
     long long until = steadyMilliseconds() + waitMs;
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address;
-    std::memset(&address, 0, sizeof(address));
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size());
+    sockaddr_un address = addressOf(socketAddress);
     if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
         int error = errno;
         if (fd >= 0) close(fd);

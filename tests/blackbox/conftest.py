@@ -499,3 +499,37 @@ def runtime(app, name, version):
     shutil.copy2(app.root / app.java_name, home / "bin" / app.java_name)
     (home / "release").write_text(f'IMPLEMENTOR="Test"\nJAVA_VERSION="{version}"\n')
     return app.path("runtimes", name), app.path("runtimes", name, "bin", app.java_name)
+
+
+# The log key's file: where it is, and what it holds.
+def fnv_suffix(text, encoding="utf-8"):
+    value = 2166136261
+    for byte in text.encode(encoding):
+        value = ((value ^ byte) * 16777619) & 0xFFFFFFFF
+    return f"-{value:08x}"
+
+
+def setting(app, request, tmp_path):
+    """The environment of a start, and the log's folder (here, and as the
+    launcher names it)."""
+    if app.kind == "native":
+        state = tmp_path / "state"
+        return dict(os.environ, XDG_STATE_HOME=str(state)), state / "launcher", str(state / "launcher") + "/"
+    env = request.getfixturevalue("wine_env")
+    user = os.environ.get("USER") or "root"
+    local = Path(env["WINEPREFIX"]) / "drive_c" / "users" / user / "AppData" / "Local" / "launcher"
+    return env, local, f"C:\\users\\{user}\\AppData\\Local\\launcher\\"
+
+
+def records(path):
+    """The log's starts, in order, each its lines without the process id;
+    the lines of two starts at once are told apart by it."""
+    blocks, current = [], {}
+    text = path.read_bytes().decode()
+    for line in text.split("\r\n" if "\r\n" in text else "\n")[:-1]:
+        pid, _, rest = line.partition(" ")
+        if rest.startswith("==== "):
+            current[int(pid)] = []
+            blocks.append(current[int(pid)])
+        current[int(pid)].append(rest)
+    return blocks

@@ -12,32 +12,14 @@ from pathlib import Path
 
 import pytest
 
-from conftest import BUILD, JDKS, LAUNCH_ERROR, SLOWDOWN, WINE, WINE_BUILD, App, build_jar, run, runtime, user_variable
+from conftest import (BUILD, JDKS, LAUNCH_ERROR, SLOWDOWN, WINE, WINE_BUILD, App, build_jar, fnv_suffix, records, run,
+                      runtime, setting, user_variable)
 
 HEADER_TIME = re.compile(r"^==== \d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} [+-]\d\d:\d\d$")
 TIMED = re.compile(r"^\+(\d+) (.*)$")
 # Lines of the log alone, not of the launcher's standard output.
 LOG_ONLY = re.compile(r"^(java ended with exit code -?\d+ after \d+ ms|exit status -?\d+|java: .*|crash report: .*)$")
 FOOTER = "起動の記録: "
-
-
-def fnv_suffix(text, encoding="utf-8"):
-    value = 2166136261
-    for byte in text.encode(encoding):
-        value = ((value ^ byte) * 16777619) & 0xFFFFFFFF
-    return f"-{value:08x}"
-
-
-def setting(app, request, tmp_path):
-    """The environment of a start, and the log's folder (here, and as the
-    launcher names it)."""
-    if app.kind == "native":
-        state = tmp_path / "state"
-        return dict(os.environ, XDG_STATE_HOME=str(state)), state / "launcher", str(state / "launcher") + "/"
-    env = request.getfixturevalue("wine_env")
-    user = os.environ.get("USER") or "root"
-    local = Path(env["WINEPREFIX"]) / "drive_c" / "users" / user / "AppData" / "Local" / "launcher"
-    return env, local, f"C:\\users\\{user}\\AppData\\Local\\launcher\\"
 
 
 def log_app(app, request, tmp_path, codes=(0,), updater=(), key="y", encoding="utf-8"):
@@ -50,20 +32,6 @@ def log_app(app, request, tmp_path, codes=(0,), updater=(), key="y", encoding="u
     (folder / name).unlink(missing_ok=True)
     (folder / (name + ".1")).unlink(missing_ok=True)
     return env, folder / name, shown + name
-
-
-def records(path):
-    """The log's starts, in order, each its lines without the process id;
-    the lines of two starts at once are told apart by it."""
-    blocks, current = [], {}
-    text = path.read_bytes().decode()
-    for line in text.split("\r\n" if "\r\n" in text else "\n")[:-1]:
-        pid, _, rest = line.partition(" ")
-        if rest.startswith("==== "):
-            current[int(pid)] = []
-            blocks.append(current[int(pid)])
-        current[int(pid)].append(rest)
-    return blocks
 
 
 def timed_lines(block):

@@ -12,7 +12,7 @@ import time
 
 import pytest
 
-from conftest import SLOWDOWN, WINE64, App, Background, run, wait_for, winpath
+from conftest import SLOWDOWN, WINE64, App, Background, fnv_suffix, records, run, setting, wait_for, winpath
 
 JAPANESE_WINDOWS = {"LANG": "ja_JP.UTF-8"}
 SILENT = "このアプリケーションはすでに起動していますが、応答がないため、"
@@ -72,6 +72,22 @@ def test_a_second_start_hands_its_request_over(app, request):
     line = request_line([folder_of(app, docs), *args])
     assert requests(app) == [line]
     assert f"requestReceived={len(args)} arguments, {len(line.encode())} bytes" in r.lines
+
+
+def test_the_log_records_each_request_and_each_forward(app, request, tmp_path):
+    # Natively the state folder is deep below tmp_path: the socket's path is
+    # longer than a socket address may be, and the copies still meet.
+    single_app(app, reads=1, items=[("log", "y")])
+    env, folder, _ = setting(app, request, tmp_path)
+    log = folder / ("launcher" + fnv_suffix(app.app_dir) + ".log")
+    log.unlink(missing_ok=True)
+    first = first_copy(app, request, env=env)
+    assert run(app, request, args=["a", "b"], env=env).returncode == 0
+    assert first.result().returncode == 0
+    first_start, second_start = records(log)
+    assert any(l.endswith(" requestReceived=2 arguments, " + str(len(requests(app)[0].encode())) + " bytes")
+               for l in first_start), first_start
+    assert any(re.search(r" requestSent=2 arguments: queued for process \d+$", l) for l in second_start), second_start
 
 
 def test_ten_starts_at_once_run_one_application(app, request):
