@@ -12,7 +12,8 @@ import time
 
 import pytest
 
-from conftest import SLOWDOWN, WINE64, App, Background, fnv_suffix, records, run, setting, wait_for, winpath
+from conftest import (JDKS, ROOT, SLOWDOWN, WINE64, App, Background, build_jar, fnv_suffix, records, run, setting,
+                      wait_for, winpath)
 
 JAPANESE_WINDOWS = {"LANG": "ja_JP.UTF-8"}
 SILENT = "このアプリケーションはすでに起動していますが、応答がないため、"
@@ -234,3 +235,44 @@ def test_a_second_start_brings_the_minimised_window_forward(app, request):
     assert "applicationWindow=raised" in r.lines, r.lines
     wait_for(lambda: "foreground=restored" in (app.root / "fakejava.log").read_text(), "the window came forward", 10)
     assert first.result().returncode == 0
+
+
+@pytest.mark.kinds("native")
+def test_the_readmes_java_reads_the_requests(app, request, tmp_path):
+    """The README's lines, in a real JVM: the request arrives whole."""
+    readme = (ROOT / "README.md").read_text()
+    snippet = readme[readme.index("### One running copy"):].split("```java\n", 1)[1].split("```", 1)[0]
+    statements, helper = snippet.split("static String unescape", 1)
+    source = f"""
+        import java.io.*;
+        import java.nio.charset.StandardCharsets;
+        import java.nio.file.*;
+        import java.util.*;
+        import javax.swing.SwingUtilities;
+        public class Main {{
+            static void open(Path folder, List<String> args) {{
+                try {{
+                    Files.write(Paths.get("opened"), (folder + "|" + String.join("|", args) + "\\n")
+                        .getBytes(StandardCharsets.UTF_8));
+                }} catch (IOException e) {{
+                    System.exit(2);
+                }}
+                System.exit(0);
+            }}
+            public static void main(String[] launcherArgs) throws Exception {{
+                {statements}
+                Thread.sleep(60000);
+                System.exit(3);
+            }}
+            static String unescape{helper}
+        }}
+    """
+    build_jar(tmp_path / "src", source, app.root / "app.jar")
+    app.boot_items([("java", JDKS["17"] + "/bin/java"), ("-jar", "app.jar"), ("singleInstance", "y")])
+    first = Background(app, request)
+    args = ["日本語 文書.txt", "tab\there", "back\\slash\\t", ""]
+    wait_for(lambda: first.proc and os.path.exists(f"/proc/{first.proc.pid}/task/{first.proc.pid}/children") and
+             open(f"/proc/{first.proc.pid}/task/{first.proc.pid}/children").read().strip(), "the JVM started")
+    assert run(app, request, args=args).returncode == 0
+    assert first.result().returncode == 0
+    assert (app.root / "opened").read_text(encoding="utf-8") == "/|" + "|".join(args) + "\n"
