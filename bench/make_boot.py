@@ -15,6 +15,7 @@ def main():
     ap.add_argument("--log", action="store_true", help="with the log key")
     ap.add_argument("--user-options", action="store_true", help="with the userOptions key")
     ap.add_argument("--app-id", default="", help="with the appId key")
+    ap.add_argument("--single-instance", action="store_true", help="with the singleInstance key")
     opt = ap.parse_args()
 
     items = [("java", opt.java)]
@@ -24,6 +25,8 @@ def main():
         items.append(("userOptions", "y"))
     if opt.app_id:
         items.append(("appId", opt.app_id))
+    if opt.single_instance:
+        items.append(("singleInstance", "y"))
     if opt.args:
         items.append(("args", opt.args))
     for i in range(max(0, opt.items - len(items))):

@@ -134,15 +134,34 @@ printf '# more memory\n-Xmx2g\n-Dfile.encoding=UTF-8\n' >"$WORK/config/launcher/
 XDG_CONFIG_HOME=$WORK/config "$UAPP/launcher" >"$WORK/native-check.txt"
 check_started "$WORK/native-check.txt" "the native launcher with userOptions"
 grep -q "^userOption=-Xmx2g" "$WORK/native-check.txt" || die "the launcher with userOptions took no option"
+# The same with singleInstance: each start takes the instance and opens
+# its channel, as the first copy; its state in a folder of the run's own.
+SAPP=$WORK/native-single-app
+make_app "$SAPP" build/linux/launcher "$BIN/child" --single-instance
+XDG_RUNTIME_DIR= XDG_STATE_HOME=$WORK/state "$SAPP/launcher" >"$WORK/native-check.txt"
+check_started "$WORK/native-check.txt" "the native launcher with singleInstance"
+grep -q "^singleInstance=$WORK/state/" "$WORK/native-check.txt" || die "the launcher with singleInstance held no instance"
 say "native start-up: side by side, $NATIVE_RUNS rounds"
-logged env XDG_STATE_HOME="$WORK/state" XDG_CONFIG_HOME="$WORK/config" "$BIN/alternate" "$RES/native.json" "$NATIVE_RUNS" 20 \
+logged env XDG_RUNTIME_DIR= XDG_STATE_HOME="$WORK/state" XDG_CONFIG_HOME="$WORK/config" "$BIN/alternate" "$RES/native.json" "$NATIVE_RUNS" 20 \
   -- child "$BIN/child" \
   -- floor "$BIN/floor" "$BIN/child" \
   -- floor-fork "$BIN/floor-fork" "$BIN/child" \
   -- launcher "$NAPP/launcher" \
   -- launcher-log "$LAPP/launcher" \
-  -- launcher-useroptions "$UAPP/launcher" "${before[@]}" >"$RES/native.txt" 2>&1 ||
+  -- launcher-useroptions "$UAPP/launcher" \
+  -- launcher-single "$SAPP/launcher" "${before[@]}" >"$RES/native.txt" 2>&1 ||
   die "the native start-up runs failed: see $RES/native.txt"
+
+# A second start while the first copy runs an application that reads its
+# requests: until it ends, and until its request has arrived.
+HAPP=$WORK/native-handover-app
+mkdir -p "$HAPP"
+printf '#!/usr/bin/python3\nimport sys, time\nwith open(sys.argv[1], "a") as f:\n    for line in sys.stdin:\n        f.write("%%d\\n" %% time.monotonic_ns())\n        f.flush()\n' >"$HAPP/reader"
+chmod +x "$HAPP/reader"
+make_app "$HAPP" build/linux/launcher "$HAPP/reader" --single-instance --args "$HAPP/arrivals"
+say "native: 100 second starts handing their requests over"
+logged env XDG_RUNTIME_DIR= XDG_STATE_HOME="$WORK/state" /usr/bin/python3 bench/handover.py "$HAPP" 100 "$RES/handover.txt" ||
+  die "the second starts failed"
 
 NATIVE_RATIO=$(/usr/bin/python3 bench/table.py --ratio "$RES/native.json" launcher floor)
 
@@ -228,6 +247,14 @@ wine_section() {
   "${wenv[@]}" "$WINE" "$iapp/launcher.exe" >"$WORK/wine-check.txt" 2>/dev/null || true
   check_started "$WORK/wine-check.txt" "the win64 launcher with appId"
   grep -q "^appId=Example.Bench" "$WORK/wine-check.txt" || die "the launcher took no appId"
+  # The same with singleInstance: a mutex, a pipe and its thread at each start.
+  local sapp=$WORK/wine-single-app
+  mkdir -p "$sapp"
+  cp "$BIN/child.exe" "$sapp/child.exe"
+  make_app "$sapp" build/win64/launcher.exe '${APP_DIR}child.exe' --single-instance
+  "${wenv[@]}" "$WINE" "$sapp/launcher.exe" >"$WORK/wine-check.txt" 2>/dev/null || true
+  check_started "$WORK/wine-check.txt" "the win64 launcher with singleInstance"
+  grep -q '^singleInstance=\\\\.\\pipe\\' "$WORK/wine-check.txt" || die "the launcher held no instance"
 
   local before=()
   if [ -n "$BASE" ]; then
@@ -244,7 +271,8 @@ wine_section() {
   logged "${wenv[@]}" "$BIN/alternate" "$RES/wine.json" "$WINE_RUNS" 5 \
     -- floor "$WINE" "$BIN/floor.exe" "$child_win" \
     -- launcher "$WINE" "$wapp/launcher.exe" \
-    -- launcher-appid "$WINE" "$iapp/launcher.exe" "${before[@]}" >"$RES/wine.txt" 2>&1 ||
+    -- launcher-appid "$WINE" "$iapp/launcher.exe" \
+    -- launcher-single "$WINE" "$sapp/launcher.exe" "${before[@]}" >"$RES/wine.txt" 2>&1 ||
     die "the start-up runs under Wine failed: see $RES/wine.txt"
 }
 wine_section

@@ -83,6 +83,16 @@ def native_rows(t, res, targets):
     t.timing("native: launcher with userOptions", n["launcher-useroptions"], 2)
     ratio_row(t, "native: launcher with userOptions / launcher", n["launcher-useroptions"], n["launcher"],
               "the user's file read and checked")
+    t.timing("native: launcher with singleInstance", n["launcher-single"], 2)
+    ratio_row(t, "native: launcher with singleInstance / launcher", n["launcher-single"], n["launcher"],
+              "the lock, the socket and its thread, as the first copy")
+    h = pairs(os.path.join(res, "handover.txt"))
+    for key, what in (("handover_exit_ms", "a second start, to its end"),
+                      ("handover_arrival_ms", "a second start, to its request's arrival")):
+        nums = [float(v) for v in h.get(key, [])]
+        if nums:
+            t.add("native: " + what, "%.2f" % min(nums), "%.2f" % statistics.median(nums), "%.2f" % max(nums),
+                  "ms, %d runs" % len(nums))
     t.add("native: launcher minus floor (posix_spawn)", "",
           "%.2f" % ((n["launcher"]["median"] - n["floor"]["median"]) * 1e3), "", "ms of medians")
     before_rows(t, n, "native", 2)
@@ -148,6 +158,9 @@ def wine_rows(t, res, targets):
     t.timing("wine64: launcher.exe with appId", w["launcher-appid"], 1)
     ratio_row(t, "wine64: launcher with appId / launcher", w["launcher-appid"], w["launcher"],
               "the child's ID, and a thread watching its windows")
+    t.timing("wine64: launcher.exe with singleInstance", w["launcher-single"], 1)
+    ratio_row(t, "wine64: launcher with singleInstance / launcher", w["launcher-single"], w["launcher"],
+              "the mutex, the pipe and its thread, as the first copy")
     before_rows(t, w, "wine64", 1)
 
 
