@@ -91,6 +91,11 @@ std::string instanceName(const std::string& launcherName, const std::string& lau
     return launcherName + hashSuffix(launcherPath) + hashSuffix(userKey);
 }
 
+OpenFailure openFailureOf(unsigned long error) {
+    if (error == WIN_ACCESS_DENIED) return OpenRefused;
+    return error == WIN_PIPE_BUSY ? OpenBusy : OpenAbsent;
+}
+
 std::string takeRequest(const std::string& received, std::string& queue, unsigned long appPid) {
     std::vector<std::string> fields;
     if (received.size() > REQUEST_LIMIT || received.empty() || received[received.size() - 1] != '\n' ||

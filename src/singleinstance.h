@@ -84,6 +84,15 @@ std::vector<std::string> ownRequestFields();
 // start, or no answer in time.
 enum Exchange { ExchangeAnswered, ExchangeNoChannel, ExchangeRefused, ExchangeSilent };
 Exchange exchangeRequest(const std::string& request, int waitMs, std::string& answer, std::string& why);
+// Windows: what a failed open of the instance's mutex or pipe says, by its
+// error code. Access denied: the objects are another integrity level's (a
+// copy run as administrator) or another program's; busy: every instance of
+// the pipe is serving, wait for one; else there is no channel (yet, or any
+// more).
+enum OpenFailure { OpenRefused, OpenBusy, OpenAbsent };
+OpenFailure openFailureOf(unsigned long error);
+const unsigned long WIN_ACCESS_DENIED = 5, WIN_PIPE_BUSY = 231;
+
 // Platform: lets the application take the foreground and brings its main
 // window forward (Windows); nothing on POSIX.
 void raiseApplication(unsigned long pid);

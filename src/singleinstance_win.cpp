@@ -72,8 +72,7 @@ InstanceClaim claimInstance(std::string& why) {
     if (mutex == NULL) {
         DWORD error = GetLastError();
         why = "the running copy's instance cannot be opened (error " + std::to_string(error) + ")";
-        // Made by a copy with other rights: one run as administrator.
-        return error == ERROR_ACCESS_DENIED ? InstanceOtherRights : InstanceUnavailable;
+        return openFailureOf(error) == OpenRefused ? InstanceOtherRights : InstanceUnavailable;
     }
     DWORD waited = WaitForSingleObject(mutex, 0);
     if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
@@ -355,8 +354,9 @@ Exchange exchangeRequest(const std::string& request, int waitMs, std::string& an
         if (pipe != INVALID_HANDLE_VALUE) break;
         DWORD error = GetLastError();
         why = "its pipe cannot be opened (error " + std::to_string(error) + ")";
-        if (error == ERROR_ACCESS_DENIED) return ExchangeRefused;
-        if (error != ERROR_PIPE_BUSY) return ExchangeNoChannel;
+        OpenFailure failure = openFailureOf(error);
+        if (failure == OpenRefused) return ExchangeRefused;
+        if (failure == OpenAbsent) return ExchangeNoChannel;
         long long left = until - steadyMilliseconds();
         if (left <= 0) return ExchangeSilent;
         WaitNamedPipeW(pipeName.c_str(), static_cast<DWORD>(left < 500 ? left : 500));

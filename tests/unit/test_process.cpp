@@ -109,6 +109,12 @@ TEST(RequestQueue, BoundsAnswersAndCutLines) {
     EXPECT_FALSE(queued);
     for (const char* bad : {"queued \n", "queued 12", "queued 1x\n", "ok\n", ""}) EXPECT_FALSE(answerOf(bad, queued, pid)) << bad;
 
+    // Windows: access denied is a copy of other rights, busy a pipe to wait
+    // for; anything else, no channel yet.
+    struct Failure { unsigned long error; OpenFailure failure; };
+    const Failure failures[] = {{5, OpenRefused}, {231, OpenBusy}, {2, OpenAbsent}, {1450, OpenAbsent}};
+    for (const Failure& f : failures) EXPECT_EQ(f.failure, openFailureOf(f.error)) << f.error;
+
     // A write that broke off inside a line takes that line with it.
     struct Case { size_t written, done; };
     const Case cuts[] = {{0, 0}, {2, 2}, {1, 2}, {3, 5}, {5, 5}, {9, 9}};
