@@ -17,6 +17,8 @@ from conftest import (JDKS, ROOT, SLOWDOWN, WINE64, App, Background, build_jar, 
 
 JAPANESE_WINDOWS = {"LANG": "ja_JP.UTF-8"}
 SILENT = "このアプリケーションはすでに起動していますが、応答がないため、"
+REFUSED = ("このアプリケーションはすでに起動していますが、渡されたファイルを読み取っていないため、渡せませんでした。"
+           "アプリケーションの画面を確かめてから開き直してください。")
 
 
 def request_line(fields):
@@ -206,10 +208,12 @@ def test_garbage_on_the_channel_leaves_the_first_copy_running(app, request, tmp_
                     answer = b""
                 assert answer == b"", "no answer to what is no request"
     else:
-        junks = ["garbage", "bad\\qescape"]
+        # Each ends with CR LF: no request either.
+        big = app.root / "big.txt"
+        big.write_bytes(b"x" * (70 * 1024) + b"\n")
+        junks = ["echo garbage", "echo bad\\qescape", f"type {winpath(big)}"]
         for junk in junks:
-            subprocess.run([WINE64, "cmd", "/c", f"echo {junk}> {channel}"], env=env, capture_output=True,
-                           timeout=120)
+            subprocess.run([WINE64, "cmd", "/c", f"{junk}> {channel}"], env=env, capture_output=True, timeout=120)
     r2 = run(app, request, args=["still here"], env=env)
     assert r2.returncode == 0, r2.report
     r = first.result()
@@ -276,3 +280,27 @@ def test_the_readmes_java_reads_the_requests(app, request, tmp_path):
     assert run(app, request, args=args).returncode == 0
     assert first.result().returncode == 0
     assert (app.root / "opened").read_text(encoding="utf-8") == "/|" + "|".join(args) + "\n"
+
+
+def test_requests_the_application_does_not_read_wait_up_to_a_bound(app, request):
+    # The application reads nothing until the test lets it end: what the
+    # pipe does not take waits in the launcher, up to 64 KiB, and a request
+    # beyond that is refused; its start says so.
+    single_app(app)
+    (app.root / "fakejava.waitfor").write_text("release\n")
+    env = env_of(app, request)
+    first = first_copy(app, request, env=env)
+    outcomes = []
+    for n in range(8):
+        r = run(app, request, args=[f"{n}" * 30000], env=env)
+        outcomes.append(r.returncode)
+        if r.returncode:
+            assert len(r.messages) == 1 and r.messages[0].startswith(REFUSED[:40]), r.report
+            assert "requestSent=1 arguments: dropped" in r.lines
+            break
+    assert outcomes[-1] == 1 and set(outcomes[:-1]) == {0}, outcomes
+    (app.root / "release").write_text("")
+    r = first.result()
+    assert r.returncode == 0
+    assert any(l.startswith("requestDropped=the application has not read the requests before it") for l in r.lines)
+    assert any(l.startswith("requestsNotRead=") for l in r.lines), r.lines
