@@ -109,6 +109,14 @@ TEST(RequestQueue, BoundsAnswersAndCutLines) {
     EXPECT_FALSE(queued);
     for (const char* bad : {"queued \n", "queued 12", "queued 1x\n", "ok\n", ""}) EXPECT_FALSE(answerOf(bad, queued, pid)) << bad;
 
+    // One instance per launcher and per user and session: two installations,
+    // or two users of one server, never meet.
+    std::string name = instanceName("editor", "C:\\A\\editor.exe", "user1");
+    EXPECT_EQ(name, instanceName("editor", "C:\\A\\editor.exe", "user1"));
+    EXPECT_NE(name, instanceName("editor", "C:\\B\\editor.exe", "user1"));
+    EXPECT_NE(name, instanceName("editor", "C:\\A\\editor.exe", "user2"));
+    EXPECT_EQ(0u, name.find("editor-"));
+
     // Windows: access denied is a copy of other rights, busy a pipe to wait
     // for; anything else, no channel yet.
     struct Failure { unsigned long error; OpenFailure failure; };
