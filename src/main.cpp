@@ -339,6 +339,7 @@ static int launch(int argc, char** argv) {
     if (failure.empty()) failure = holdSingleInstance(handedOver);
     if (failure.empty() && passArgs && !handedOver) failure = readLauncherArguments(argc, argv);
     if (!failure.empty()) {
+        releaseSingleInstance();  // while the box waits, the next start is the first
         MessageBox2(failure);
         return 1;
     }

@@ -26,7 +26,9 @@ ChildInput requestInput();
 // What the launch frame registers (presentChildren): which child is the
 // main application, and when it has ended.
 extern const ChildDesktop singleInstanceDesktop;
-// Called once the update loop is over: no more requests are taken.
+// Called once the update loop is over, or when nothing may run after all:
+// no more requests are taken, and the next start is the first. Nothing
+// where no instance is held.
 void releaseSingleInstance();
 
 // The request line: the fields (the working folder, then each argument)

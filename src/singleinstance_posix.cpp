@@ -217,6 +217,17 @@ static void* serve(void*) {
     }
 }
 
+// Without a channel the instance is let go: a later start would wait in
+// vain for an answer.
+static std::string notOpened(const std::string& why) {
+    if (listenFd >= 0) close(listenFd);
+    listenFd = -1;
+    unlink(socketPath.c_str());
+    close(lockFd);
+    lockFd = -1;
+    return why;
+}
+
 std::string openRequests() {
     listenFd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address = addressOf(socketAddress);
@@ -225,20 +236,12 @@ std::string openRequests() {
     mode_t mask = umask(077);
     bool bound = listenFd >= 0 && bind(listenFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
     umask(mask);
-    if (!bound || listen(listenFd, 16) != 0 || pipe2(wakeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
-        std::string why = "cannot open " + socketPath + ": " + std::strerror(errno);
-        if (listenFd >= 0) close(listenFd);
-        listenFd = -1;
-        return why;
-    }
+    if (!bound || listen(listenFd, 16) != 0 || pipe2(wakeFds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return notOpened("cannot open " + socketPath + ": " + std::strerror(errno));
     listenFd = aboveStandard(listenFd);
     wakeFds[0] = aboveStandard(wakeFds[0]);
     wakeFds[1] = aboveStandard(wakeFds[1]);
-    if (pthread_create(&server, NULL, serve, NULL) != 0) {
-        close(listenFd);
-        listenFd = -1;
-        return "cannot start a thread to take requests";
-    }
+    if (pthread_create(&server, NULL, serve, NULL) != 0) return notOpened("cannot start a thread to take requests");
     writeLine(stdout, "singleInstance=" + socketPath);
     return std::string();
 }

@@ -242,22 +242,25 @@ static DWORD WINAPI serve(LPVOID) {
     }
 }
 
+// Without a channel the instance is let go: a later start would wait in
+// vain for an answer.
+static std::string notOpened(const std::string& why) {
+    if (listening != NULL && listening != INVALID_HANDLE_VALUE) CloseHandle(listening);
+    listening = NULL;
+    ReleaseMutex(instanceMutex);
+    CloseHandle(instanceMutex);
+    instanceMutex = NULL;
+    return why;
+}
+
 std::string openRequests() {
     listening = makePipe(true);
-    if (listening == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        ReleaseMutex(instanceMutex);
-        CloseHandle(instanceMutex);
-        instanceMutex = NULL;
-        return "its pipe cannot be made (error " + std::to_string(error) + ")";
-    }
+    if (listening == INVALID_HANDLE_VALUE)
+        return notOpened("its pipe cannot be made (error " + std::to_string(GetLastError()) + ")");
     InitializeCriticalSection(&lock);
     wake = CreateEventW(NULL, FALSE, FALSE, NULL);
     server = CreateThread(NULL, 0, serve, NULL, 0, NULL);
-    if (server == NULL) {
-        CloseHandle(listening);
-        return "cannot start a thread to take requests";
-    }
+    if (server == NULL) return notOpened("cannot start a thread to take requests");
     writeLine(stdout, "singleInstance=" + wideToUtf8(pipeName));
     return std::string();
 }
@@ -315,6 +318,8 @@ void releaseSingleInstance() {
     LeaveCriticalSection(&lock);
     SetEvent(wake);
     WaitForSingleObject(server, 5000);
+    CloseHandle(server);
+    server = NULL;
     // The pipe is gone before the instance: a start after it finds neither.
     ReleaseMutex(instanceMutex);
     CloseHandle(instanceMutex);

@@ -188,6 +188,27 @@ def test_a_first_copy_that_does_not_answer_is_named(app, request):
     assert [l.split("\t")[1] for l in requests(app)] == ["released\n"]
 
 
+@pytest.mark.kinds("native")
+def test_without_a_channel_every_start_runs_the_application(app, request, tmp_path):
+    # A folder where the socket would be: the instance is let go again, so
+    # that a start while the first runs does not wait for its answer.
+    runtime = tmp_path / "runtime"
+    runtime.mkdir(mode=0o700)
+    name = "launcher" + fnv_suffix(str(app.exe.resolve())) + fnv_suffix(str(os.geteuid()))
+    (runtime / (name + ".sock")).mkdir()
+    single_app(app)
+    (app.root / "fakejava.waitfor").write_text("release\n")
+    env = dict(os.environ, XDG_RUNTIME_DIR=str(runtime))
+    first = first_copy(app, request, env=env)
+    (app.root / "fakejava.waitfor").unlink()
+    r = run(app, request, env=env)
+    (app.root / "release").write_text("")
+    for r in (r, first.result()):
+        assert r.returncode == 0 and r.messages == [], r.report
+        assert any(l.startswith(f"singleInstance=not held: cannot open {runtime}/{name}.sock") for l in r.lines)
+    assert len(app.runs()) == 2
+
+
 def test_garbage_on_the_channel_leaves_the_first_copy_running(app, request, tmp_path):
     single_app(app, reads=1)
     env = env_of(app, request)
