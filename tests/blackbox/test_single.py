@@ -319,9 +319,10 @@ def test_requests_the_application_does_not_read_wait_up_to_a_bound(app, request)
             assert len(r.messages) == 1 and r.messages[0].startswith(REFUSED[:40]), r.report
             assert "requestSent=1 arguments: dropped" in r.lines
             break
-    assert outcomes[-1] == 1 and set(outcomes[:-1]) == {0}, outcomes
+    assert outcomes[-1] == 1 and set(outcomes[:-1]) == {0}, (outcomes, f"{len(app.runs())} applications")
     (app.root / "release").write_text("")
     r = first.result()
     assert r.returncode == 0
+    assert len(app.runs()) == 1, "one application all along"
     assert any(l.startswith("requestDropped=the application has not read the requests before it") for l in r.lines)
     assert any(l.startswith("requestsNotRead=") for l in r.lines), r.lines

@@ -20,7 +20,7 @@
 // logging foreground=restored once it is the foreground window, restored. Where fakejava.stdin gives a number N, it first
 // reads N lines on its standard input and appends each, as it comes, to
 // fakejava.requests. Where fakejava.waitfor names a file, it waits until
-// that file is there (a minute at most) before its step.
+// that file is there (five minutes at most) before its step.
 #include <cstdio>
 #include <cstdlib>
 #include <csignal>
@@ -187,7 +187,7 @@ int main(int argc, char** argv) {
     {
         std::string path;
         if (std::getline(std::ifstream("fakejava.waitfor"), path))
-            for (int i = 0; i < 600 && !std::ifstream(path.c_str()); ++i) {
+            for (int i = 0; i < 3000 && !std::ifstream(path.c_str()); ++i) {
 #ifdef _WIN32
                 Sleep(100);
 #else
