@@ -400,12 +400,15 @@ struct WindowSearch {
 
 // The first in Z order of the process's visible windows that no other owns.
 static BOOL CALLBACK mainWindowOf(HWND window, LPARAM param) {
+    // Looked up once: the callback runs for every window of the desktop.
+    static GetWindowThreadProcessIdProc processOf =
+        user32<GetWindowThreadProcessIdProc>("GetWindowThreadProcessId");
+    static WindowTestProc visible = user32<WindowTestProc>("IsWindowVisible");
+    static GetWindowProc related = user32<GetWindowProc>("GetWindow");
     WindowSearch* search = reinterpret_cast<WindowSearch*>(param);
     DWORD pid = 0;
-    user32<GetWindowThreadProcessIdProc>("GetWindowThreadProcessId")(window, &pid);
-    if (pid != search->pid || !user32<WindowTestProc>("IsWindowVisible")(window) ||
-        user32<GetWindowProc>("GetWindow")(window, GW_OWNER) != NULL)
-        return TRUE;
+    processOf(window, &pid);
+    if (pid != search->pid || !visible(window) || related(window, GW_OWNER) != NULL) return TRUE;
     search->found = window;
     return FALSE;
 }
