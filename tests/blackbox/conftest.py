@@ -123,9 +123,25 @@ def wine_env(display):
                         "/t", "REG_SZ", "/d", "Noto Sans CJK JP", "/f"], env=env,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
     _warm_up_desktop(env)
+    keeper = _keep_desktop(env)
     yield env
+    keeper.kill()
+    keeper.wait()
     if ours:
         subprocess.run([WINESERVER, "-k"], env=env)
+
+
+def _keep_desktop(env):
+    """A window for the whole session. Wine's desktop process ends some time
+    after the last window has closed, and the next program that needs it
+    starts it again, passing on its own standard output and error: a
+    launcher started by a test then seems to hang until the desktop ends."""
+    import tempfile
+    folder = Path(tempfile.mkdtemp(prefix="desktop-keeper-"))
+    shutil.copy2(BUILD / "win64" / "fakejava.exe", folder / "fakejava.exe")
+    (folder / "fakejava.window").write_text(str(24 * 3600 * 1000))
+    return subprocess.Popen([WINE64, str(folder / "fakejava.exe")], cwd=folder, env=env, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
 
 
 def _warm_up_desktop(env):
