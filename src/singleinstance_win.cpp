@@ -202,12 +202,17 @@ static DWORD WINAPI serve(LPVOID) {
             return 0;
         }
         if (output == NULL && appWrite != NULL && !queue.empty()) {
-            output = appWrite;
             chunk = queue;
             ResetEvent(writing.hEvent);
-            if (!WriteFile(output, &chunk[0], static_cast<DWORD>(chunk.size()), NULL, &writing) &&
-                GetLastError() != ERROR_IO_PENDING)
-                SetEvent(writing.hEvent);  // its result says how it failed
+            if (WriteFile(appWrite, &chunk[0], static_cast<DWORD>(chunk.size()), NULL, &writing) ||
+                GetLastError() == ERROR_IO_PENDING) {
+                output = appWrite;
+            } else {
+                // It has closed its input before a byte went: all waits for its next start.
+                retired.push_back(appWrite);
+                appWrite = NULL;
+                SetEvent(wake);
+            }
         }
         LeaveCriticalSection(&lock);
 
