@@ -31,11 +31,6 @@ typedef void(WINAPI* CoUninitializeProc)();
 static const IID propertyStoreId = {0x886D8EEB, 0x8CF2, 0x4446, {0x8D, 0x02, 0xCD, 0xBA, 0x1D, 0xBD, 0xCF, 0x99}};
 static const GUID appUserModel = {0x9F4C2855, 0x9F79, 0x4B39, {0xA8, 0xD0, 0xE1, 0xD4, 0x2D, 0xE1, 0xD5, 0xF3}};
 
-template <typename T>
-static T user32(const char* name) {
-    return reinterpret_cast<T>(systemProc("user32.dll", name));
-}
-
 static HANDLE watcher = NULL, stopWatching = NULL;
 static bool watching = false;  // a watcher runs for the child of this wait
 static DWORD watchedPid = 0;

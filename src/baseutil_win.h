@@ -32,3 +32,8 @@ bool consoleEventIgnored(unsigned long ctrlType);
 // without that flag (Windows 7 before KB2533623) refuses it, and gets the
 // full path. NULL when there is none.
 void* systemProc(const char* dll, const char* name);
+// The same, typed, from user32.
+template <typename T>
+T user32(const char* name) {
+    return reinterpret_cast<T>(systemProc("user32.dll", name));
+}

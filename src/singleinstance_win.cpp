@@ -393,10 +393,6 @@ typedef BOOL(WINAPI* WindowTestProc)(HWND);
 typedef HWND(WINAPI* GetWindowProc)(HWND, UINT);
 typedef BOOL(WINAPI* ShowWindowProc)(HWND, int);
 
-template <typename T>
-static T user32(const char* name) {
-    return reinterpret_cast<T>(systemProc("user32.dll", name));
-}
 
 struct WindowSearch {
     DWORD pid;
