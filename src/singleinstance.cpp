@@ -24,6 +24,8 @@ void placeSingleInstance(bool value) {
     wanted = value;
 }
 
+// The fields are UTF-8, never the ANSI code page: no byte of a multibyte
+// character is a backslash, tab or line break, so each byte test is exact.
 std::string requestLine(const std::vector<std::string>& fields) {
     std::string line;
     for (size_t i = 0; i < fields.size(); ++i) {
