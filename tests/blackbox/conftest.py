@@ -28,6 +28,13 @@ WINE = "/usr/lib/wine/wine" if WINE_BUILD == "win32" else WINE64
 WINESERVER = "/usr/lib/wine/wineserver"
 # Where i386 is emulated (qemu) a Wine start takes far longer: time limits grow.
 SLOWDOWN = float(os.environ.get("LAUNCHER_WINE_SLOWDOWN", "1"))
+# So does a native build with sanitizers, the more so beside the other lanes.
+NATIVE_SLOWDOWN = float(os.environ.get("LAUNCHER_NATIVE_SLOWDOWN", "1"))
+
+
+def slowdown(kind):
+    """The factor of this run's time limits for a launcher of that kind."""
+    return SLOWDOWN if kind == "wine" else NATIVE_SLOWDOWN
 
 KINDS = ["native", "wine"]
 

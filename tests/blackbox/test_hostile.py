@@ -12,14 +12,14 @@ import tempfile
 import pytest
 
 from jars import WHOLE
-from conftest import App, LAUNCH_ERROR, SLOWDOWN, Result, expect_boot_failure
+from conftest import App, LAUNCH_ERROR, Result, expect_boot_failure, slowdown
 
 SECONDS = 10  # the longest any run may take
 
 
 def seconds(r):
-    """The limit for a run: Wine where i386 is emulated is slower."""
-    return SECONDS * (SLOWDOWN if r.kind == "wine" else 1)
+    """The limit for a run: Wine where i386 is emulated and a sanitized build are slower."""
+    return SECONDS * slowdown(r.kind)
 RUN_TIMEOUT = 60  # a hang ends the test instead of the whole suite
 TOO_DEEP = "elements nested too deeply (more than 1000 levels)"
 NO_BOOT = "No such node (boot)"
