@@ -304,15 +304,10 @@ std::vector<std::string> ownRequestFields() {
     char cwd[4096];
     fields.push_back(getcwd(cwd, sizeof(cwd)) != NULL ? cwd : "");
     // The arguments exactly as given, whatever their bytes.
-    std::string line;
-    FILE* cmdline = std::fopen("/proc/self/cmdline", "rb");
-    if (cmdline != NULL) {
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof(buffer), cmdline)) > 0) line.append(buffer, n);
-        std::fclose(cmdline);
-    }
-    std::vector<std::string> args = splitAt(line, '\0');
+    std::vector<char> bytes;
+    int readError = 0;
+    readFileBytes("/proc/self/cmdline", bytes, readError);
+    std::vector<std::string> args = splitAt(std::string(bytes.begin(), bytes.end()), '\0');
     // Each argument ends with a NUL: the last piece is empty.
     for (size_t i = 1; i + 1 < args.size(); ++i) fields.push_back(args[i]);
     return fields;
