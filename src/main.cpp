@@ -196,11 +196,8 @@ void renameUpFile() {
     // On the disk before it takes the jar's name: a power loss right after
     // must leave the old jar or the whole new one, never a jar of zeroes.
     flushFileToDisk(upFilePath);
-    // One step that never leaves the application without a jar. A virus
-    // scanner may hold a fresh download for a moment: retry for about two
-    // seconds, then leave both files for the next start.
-    int delay = 50;
-    for (int waited = 0;; waited += delay, delay *= 2) {
+    // One step that never leaves the application without a jar.
+    for (int waited = 0;;) {
         unsigned long error = 0;
         ReplaceResult result = replaceFile(upFilePath, jarFilePath, error);
         if (result == Replaced) {
@@ -211,15 +208,24 @@ void renameUpFile() {
             removeClassArchive();
             return;
         }
-        if (result != ReplaceBusy || waited >= 1500) {
-            // Access denied, say, is no reason to wait: it stays so.
+        int delay = swapRetryDelay(result, waited);
+        if (delay == 0) {
             writeLine(stdout, std::string("upFileNotSwapped=") +
                                   (result == ReplaceBusy ? "held by another program" : "cannot be replaced") +
                                   " (error " + std::to_string(error) + "); both files stay for the next start");
             return;
         }
         sleepMilliseconds(delay);
+        waited += delay;
     }
+}
+
+int swapRetryDelay(ReplaceResult result, int waited) {
+    // A virus scanner may hold a fresh download for a moment: 50, 100, 200,
+    // 400 and 800 ms, then both files stay for the next start. Access
+    // denied, say, is no reason to wait: it stays so.
+    if (result != ReplaceBusy || waited >= 1500) return 0;
+    return waited + 50;
 }
 
 int launchJava(std::string currentDir, std::string commandLine, int doWait, ChildInput input) {

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "baseutil.h"
 #include "procutil.h"
 
 extern std::string javaCommandLine;  // the updater's; the main application's begins with it
@@ -58,6 +59,9 @@ std::string readLauncherArguments(int argc, char** argv);
 
 void readBootXml(std::string bootXmPath);
 void renameUpFile();
+// How long renameUpFile waits before it tries the swap again, after a try
+// with that result and waited milliseconds of waiting so far; 0: no more tries.
+int swapRetryDelay(ReplaceResult result, int waited);
 int launchJava(std::string currentDir, std::string commandLine, int doWait, ChildInput input = NO_CHILD_INPUT);
 int launchMainApp();
 int launchUpdater();

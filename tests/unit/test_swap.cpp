@@ -205,19 +205,26 @@ TEST(StagedSwap, OnlyAHeldFileIsWorthARetry) {
     for (const Case& c : cases)
         EXPECT_EQ(c.expected, replaceResultOf(c.error, c.folderInTheWay, c.folderWritable))
             << c.error << " " << c.folderInTheWay << " " << c.folderWritable;
+
+    // And that for about two seconds in all; anything else not at all.
+    std::vector<int> waits;
+    for (int waited = 0, delay; waits.size() < 20 && (delay = swapRetryDelay(ReplaceBusy, waited)) != 0;
+         waited += delay)
+        waits.push_back(delay);
+    EXPECT_EQ(std::vector<int>({50, 100, 200, 400, 800}), waits);
+    EXPECT_EQ(0, swapRetryDelay(ReplaceFailed, 0));
 }
 
-TEST(StagedSwap, JarThatNoRetryCanReplaceIsKeptAtOnce) {
-    // Waiting does not help here: no retries, and both stay as they are.
+TEST(StagedSwap, JarThatNoRetryCanReplaceIsKept) {
+    // Waiting does not help here, and both stay as they are. (Not timed:
+    // the flush before the swap took 1.5 s on a busy disk.)
     struct Case { const char* name; bool folder; };
     const Case cases[] = {{"read-only jar", false}, {"folder in the jar's place", true}};
     for (const Case& c : cases) {
         Folder f(!c.folder, true);
         if (c.folder) makeDir(f.jar);
         else makeReadOnly(f.jar);
-        auto start = std::chrono::steady_clock::now();
         std::vector<std::string> lines = swap();
-        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         // A read-only jar is not even tried; a folder says why it stays.
         ASSERT_EQ(c.folder ? 4u : 3u, lines.size()) << c.name;
         if (c.folder) {
@@ -228,7 +235,6 @@ TEST(StagedSwap, JarThatNoRetryCanReplaceIsKeptAtOnce) {
             EXPECT_EQ("old", readFile(f.jar)) << c.name;
         }
         EXPECT_EQ(NEW_JAR, readFile(f.up)) << c.name;
-        EXPECT_LT(seconds, 0.5) << c.name;
     }
 }
 
@@ -244,7 +250,6 @@ TEST(StagedSwap, HeldJarIsRetriedThenLeftForTheNextStart) {
     EXPECT_EQ("old", readFile(f.jar));
     EXPECT_EQ(NEW_JAR, readFile(f.up));
     EXPECT_GT(seconds, 1.0) << "it must retry";
-    EXPECT_LT(seconds, 3.0) << "but only for about two seconds";
 
     lines = swap();  // the next start
     EXPECT_EQ(4u, lines.size());
