@@ -66,7 +66,8 @@ bool requestFields(const std::string& line, std::vector<std::string>& fields) {
 }
 
 size_t bytesDone(const std::string& queue, size_t written) {
-    if (written == 0 || written >= queue.size()) return written < queue.size() ? 0 : queue.size();
+    if (written == 0) return 0;
+    if (written >= queue.size()) return queue.size();
     if (queue[written - 1] == '\n') return written;
     size_t end = queue.find('\n', written);
     return end == std::string::npos ? queue.size() : end + 1;
@@ -117,7 +118,8 @@ std::string takeRequest(const std::string& received, std::string& queue, unsigne
 }
 
 void withdrawRequest(std::string& queue, const std::string& received, const std::string& answer) {
-    if (answer.compare(0, 7, "queued ") != 0 || queue.size() < received.size() || queue.compare(queue.size() - received.size(), received.size(), received) != 0)
+    if (answer.compare(0, 7, "queued ") != 0 || queue.size() < received.size() ||
+        queue.compare(queue.size() - received.size(), received.size(), received) != 0)
         return;
     queue.resize(queue.size() - received.size());
     writeLine(stdout, "requestDropped=its start did not take the answer");
@@ -127,6 +129,8 @@ std::string holdSingleInstance(bool& handedOver) {
     handedOver = false;
     if (!wanted) return std::string();
     long long deadline = steadyMilliseconds() + ANSWER_WAIT_MS;
+    std::vector<std::string> fields;  // this start's request, made once it is needed
+    std::string request;
     for (;;) {
         std::string why;
         InstanceClaim claim = claimInstance(why);
@@ -145,12 +149,15 @@ std::string holdSingleInstance(bool& handedOver) {
             writeLine(stdout, "requestNotSent=" + why);
             return firstCopyOtherRightsMessage;
         }
-        std::vector<std::string> fields = ownRequestFields();
-        std::string request = requestLine(fields);
-        std::vector<std::string> back;
-        if (request.size() > REQUEST_LIMIT || !requestFields(request.substr(0, request.size() - 1), back)) {
-            writeLine(stdout, "requestNotSent=longer than " + std::to_string(REQUEST_LIMIT) + " bytes, or not Unicode");
-            return requestTooLongMessage;
+        if (request.empty()) {
+            fields = ownRequestFields();
+            request = requestLine(fields);
+            std::vector<std::string> back;
+            if (request.size() > REQUEST_LIMIT || !requestFields(request.substr(0, request.size() - 1), back)) {
+                writeLine(stdout, "requestNotSent=longer than " + std::to_string(REQUEST_LIMIT) +
+                                      " bytes, or not Unicode");
+                return requestTooLongMessage;
+            }
         }
         std::string answer;
         long long left = deadline - steadyMilliseconds();

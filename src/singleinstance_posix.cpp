@@ -138,10 +138,15 @@ static std::string receiveLine(int fd, size_t limit, long long until) {
     return got;
 }
 
-static void serveClient(int client) {
+// Whether the other end of a connection is this user's.
+static bool peerIsUser(int fd) {
     struct ucred peer;
     socklen_t size = sizeof(peer);
-    if (getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != geteuid()) {
+    return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == geteuid();
+}
+
+static void serveClient(int client) {
+    if (!peerIsUser(client)) {
         writeLine(stdout, "requestDropped=from another user");
         return;
     }
@@ -217,14 +222,19 @@ static void* serve(void*) {
     }
 }
 
-// Without a channel the instance is let go: a later start would wait in
-// vain for an answer.
-static std::string notOpened(const std::string& why) {
+// The socket goes before the lock: a start after it finds neither.
+static void letGo() {
     if (listenFd >= 0) close(listenFd);
     listenFd = -1;
     unlink(socketPath.c_str());
     close(lockFd);
     lockFd = -1;
+}
+
+// Without a channel the instance is let go: a later start would wait in
+// vain for an answer.
+static std::string notOpened(const std::string& why) {
+    letGo();
     return why;
 }
 
@@ -291,12 +301,7 @@ void releaseSingleInstance() {
     pthread_mutex_unlock(&lock);
     wakeServer();
     pthread_join(server, NULL);
-    // The socket goes before the lock: a start after it finds neither.
-    close(listenFd);
-    listenFd = -1;
-    unlink(socketPath.c_str());
-    close(lockFd);
-    lockFd = -1;
+    letGo();
 }
 
 std::vector<std::string> ownRequestFields() {
@@ -324,9 +329,7 @@ Exchange exchangeRequest(const std::string& request, int waitMs, std::string& an
         if (error == EACCES || error == EPERM) return ExchangeRefused;
         return ExchangeNoChannel;
     }
-    struct ucred peer;
-    socklen_t size = sizeof(peer);
-    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != geteuid()) {
+    if (!peerIsUser(fd)) {
         close(fd);
         why = "the socket " + socketPath + " is another user's";
         return ExchangeRefused;

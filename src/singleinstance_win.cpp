@@ -247,14 +247,18 @@ static DWORD WINAPI serve(LPVOID) {
     }
 }
 
+static void releaseMutex() {
+    ReleaseMutex(instanceMutex);
+    CloseHandle(instanceMutex);
+    instanceMutex = NULL;
+}
+
 // Without a channel the instance is let go: a later start would wait in
 // vain for an answer.
 static std::string notOpened(const std::string& why) {
     if (listening != NULL && listening != INVALID_HANDLE_VALUE) CloseHandle(listening);
     listening = NULL;
-    ReleaseMutex(instanceMutex);
-    CloseHandle(instanceMutex);
-    instanceMutex = NULL;
+    releaseMutex();
     return why;
 }
 
@@ -326,9 +330,7 @@ void releaseSingleInstance() {
     CloseHandle(server);
     server = NULL;
     // The pipe is gone before the instance: a start after it finds neither.
-    ReleaseMutex(instanceMutex);
-    CloseHandle(instanceMutex);
-    instanceMutex = NULL;
+    releaseMutex();
 }
 
 std::vector<std::string> ownRequestFields() {
@@ -392,7 +394,6 @@ typedef DWORD(WINAPI* GetWindowThreadProcessIdProc)(HWND, LPDWORD);
 typedef BOOL(WINAPI* WindowTestProc)(HWND);
 typedef HWND(WINAPI* GetWindowProc)(HWND, UINT);
 typedef BOOL(WINAPI* ShowWindowProc)(HWND, int);
-
 
 struct WindowSearch {
     DWORD pid;
