@@ -17,9 +17,9 @@
 // once written. On Windows it also logs how it was started (its startup
 // flags and title), and shows a window for the milliseconds that
 // fakejava.window gives (minimised where fakejava.minimized is there),
-// logging foreground=restored once it is the foreground window, restored. Where fakejava.stdin gives a number N, it first
-// reads N lines on its standard input and appends each, as it comes, to
-// fakejava.requests. Where fakejava.waitfor names a file, it waits until
+// logging foreground=restored once it is the foreground window, restored.
+// Where fakejava.stdin gives a number N, it first reads N lines on its
+// standard input and appends each, as it comes, to fakejava.requests. Where fakejava.waitfor names a file, it waits until
 // that file is there (five minutes at most) before its step.
 #include <cstdio>
 #include <cstdlib>
@@ -61,6 +61,14 @@ static void finish(long long code) {
     ExitProcess(static_cast<UINT>(code));
 #else
     std::exit(static_cast<int>(code));
+#endif
+}
+
+static void sleepMs(int ms) {
+#ifdef _WIN32
+    Sleep(ms);
+#else
+    usleep(ms * 1000);
 #endif
 }
 
@@ -111,11 +119,7 @@ int main(int argc, char** argv) {
         if (std::string(argv[i]) != "-Xshare:dump") continue;
         int ms = 0;
         std::ifstream("fakejava.dumpms") >> ms;
-#ifdef _WIN32
-        Sleep(ms);
-#else
-        usleep(ms * 1000);
-#endif
+        sleepMs(ms);
         for (int k = 1; k < argc; ++k) {
             std::string arg = argv[k];
             if (arg.compare(0, 22, "-XX:SharedArchiveFile=") == 0) {
@@ -187,13 +191,7 @@ int main(int argc, char** argv) {
     {
         std::string path;
         if (std::getline(std::ifstream("fakejava.waitfor"), path))
-            for (int i = 0; i < 3000 && !std::ifstream(path.c_str()); ++i) {
-#ifdef _WIN32
-                Sleep(100);
-#else
-                usleep(100000);
-#endif
-            }
+            for (int i = 0; i < 3000 && !std::ifstream(path.c_str()); ++i) sleepMs(100);
     }
 
     std::string step, rest;
